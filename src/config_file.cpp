@@ -1,0 +1,132 @@
+#include "config_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char config_path[] = ZUVOZOZAVE_CONFIG_PATH;
+
+// yajl_tree_free recurses once per level and overflows the stack near
+// 300,000 levels, so deeper documents are refused before they become trees.
+constexpr unsigned max_nesting = 10000;
+
+struct free_deleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using text_buffer = std::unique_ptr<char, free_deleter>;
+
+struct file_descriptor {
+    const int fd;
+    ~file_descriptor() { if (fd >= 0) close(fd); }
+};
+
+// Reads the whole file into a zero-terminated block, or reports and
+// returns null.
+text_buffer load_text()
+{
+    struct stat status;
+    if (stat(config_path, &status) != 0)
+        return nullptr;
+    // A FIFO would block the open, and other non-regular files have no size.
+    if (!S_ISREG(status.st_mode)) {
+        std::fputs("error encountered on file read\n", stderr);
+        return nullptr;
+    }
+    // O_NONBLOCK keeps a FIFO swapped in after the stat from blocking us.
+    const file_descriptor file{open(config_path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+    if (file.fd < 0) {
+        std::fputs("error encountered on file open\n", stderr);
+        return nullptr;
+    }
+    const size_t size = status.st_size;
+    text_buffer text(static_cast<char*>(std::calloc(size + 1, 1)));
+    if (!text)
+        return nullptr;
+    // A file that grew since the stat is read only up to the stat's size.
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(file.fd, text.get() + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (got == 0 || got != size) {
+        std::fputs("error encountered on file read\n", stderr);
+        return nullptr;
+    }
+    return text;
+}
+
+// Follows the parser's lexing (strings, escapes, comments) closely enough to
+// count how deeply arrays and objects nest in any text it would accept.
+bool nesting_within_limit(const char* p)
+{
+    unsigned depth = 0;
+    for (;;) {
+        p += std::strcspn(p, "\"/[]{}");
+        switch (*p) {
+        case '\0':
+            return true;
+        case '"':
+            for (++p;;) {
+                p += std::strcspn(p, "\"\\");
+                if (*p != '\\')
+                    break;
+                if (*++p != '\0')
+                    ++p;
+            }
+            if (*p == '\0')
+                return true;
+            ++p;
+            break;
+        case '/':
+            if (p[1] == '/') {
+                p = strchrnul(p, '\n');
+            } else if (p[1] == '*') {
+                const char* const end = std::strstr(p + 2, "*/");
+                if (end == nullptr)
+                    return true;
+                p = end + 2;
+            } else {
+                ++p;
+            }
+            break;
+        case '[':
+        case '{':
+            if (++depth > max_nesting)
+                return false;
+            ++p;
+            break;
+        default:
+            if (depth > 0)
+                --depth;
+            ++p;
+        }
+    }
+}
+
+} // namespace
+
+yajl_val read_config_file()
+{
+    const text_buffer text = load_text();
+    if (!text || !nesting_within_limit(text.get()))
+        return nullptr;
+    char error[1024] = {};
+    return yajl_tree_parse(text.get(), error, sizeof error);
+}
+
+void free_config(yajl_val root)
+{
+    if (root != nullptr)
+        yajl_tree_free(root);
+}

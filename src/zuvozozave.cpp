@@ -1,0 +1,192 @@
+#include "config_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view user_allow[] = {"basic", "icewm", "desktop", "menu"};
+
+char kiv_quote = '"';
+
+// Lines are gathered here and written with write(2): stdio costs several
+// calls per line, and its start-up shows at the scale of this tool.
+struct output_buffer {
+    char data[1 << 16];
+    size_t used;
+    bool failed;
+} out;
+
+void write_all(const char* data, size_t size)
+{
+    while (size > 0 && !out.failed) {
+        const ssize_t n = write(STDOUT_FILENO, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            out.failed = true;
+            return;
+        }
+        data += n;
+        size -= n;
+    }
+}
+
+void flush_output()
+{
+    write_all(out.data, out.used);
+    out.used = 0;
+}
+
+void put(const char* data, size_t size)
+{
+    if (size > sizeof out.data - out.used) {
+        flush_output();
+        if (size > sizeof out.data) {
+            write_all(data, size);
+            return;
+        }
+    }
+    std::memcpy(out.data + out.used, data, size);
+    out.used += size;
+}
+
+void put(std::string_view text) { put(text.data(), text.size()); }
+
+void put(char c) { put(&c, 1); }
+
+bool is_name_byte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Makes a shell-safe name part: anything but [A-Za-z0-9_] becomes '_'.
+void to_shell_name(char* name)
+{
+    for (; *name != '\0'; ++name)
+        if (!is_name_byte(*name))
+            *name = '_';
+}
+
+bool object_is_allow(std::string_view name)
+{
+    for (const std::string_view allowed : user_allow)
+        if (name == allowed)
+            return true;
+    return false;
+}
+
+// Inside double quotes only " \ $ ` keep a meaning; inside apostrophes
+// nothing does, and an apostrophe is written as '"'"'.
+void put_escaped(const char* value)
+{
+    const char* const special = kiv_quote == '\'' ? "'" : "\"\\$`";
+    for (;;) {
+        const size_t plain = std::strcspn(value, special);
+        put(value, plain);
+        value += plain;
+        if (*value == '\0')
+            return;
+        if (*value == '\'') {
+            put("'\"'\"'");
+        } else {
+            put('\\');
+            put(*value);
+        }
+        ++value;
+    }
+}
+
+void print_string_shell(const char* key, const char* prefix, const char* value)
+{
+    // A shell name can't begin with a digit.
+    if (*prefix >= '0' && *prefix <= '9')
+        put('_');
+    put(prefix);
+    put('_');
+    put(key);
+    put('=');
+    put(kiv_quote);
+    put_escaped(value);
+    put(kiv_quote);
+    put('\n');
+}
+
+size_t member_count(yajl_val node)
+{
+    return node->type == yajl_t_object ? node->u.object.len : 0;
+}
+
+void print_node_shell(yajl_val node, const char* prefix, size_t count, bool restricted)
+{
+    if (node == nullptr || node->type != yajl_t_object)
+        return;
+    for (size_t i = 0; i < count; ++i) {
+        // The parser allocated each key, so it is ours to rewrite in place.
+        char* const key = const_cast<char*>(node->u.object.keys[i]);
+        to_shell_name(key);
+        const yajl_val value = node->u.object.values[i];
+        if (value == nullptr)
+            continue;
+        if (value->type == yajl_t_object) {
+            if (!restricted || object_is_allow(key))
+                print_node_shell(value, key, value->u.object.len, restricted);
+        } else if (value->type == yajl_t_string) {
+            print_string_shell(key, prefix, value->u.string);
+        }
+    }
+}
+
+void print_sections(yajl_val root, char* const* names, int count, bool restricted)
+{
+    for (int i = 0; i < count; ++i) {
+        char* const name = names[i];
+        if (restricted && !object_is_allow(name))
+            continue;
+        const char* path[] = {name, nullptr};
+        const yajl_val section = yajl_tree_get(root, path, yajl_t_object);
+        if (section == nullptr)
+            continue;
+        to_shell_name(name);
+        print_node_shell(section, name, section->u.object.len, restricted);
+    }
+}
+
+void print_selection(yajl_val root, int argc, char** argv, bool restricted)
+{
+    int first = 1;
+    if (argc > 1 && argv[1][0] == '-') {
+        if (std::strcmp(argv[1], "-sq") == 0)
+            kiv_quote = '\'';
+        first = 2;
+    }
+    if (first >= argc)
+        print_node_shell(root, "", member_count(root), restricted);
+    else
+        print_sections(root, argv + first, argc - first, restricted);
+}
+
+using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { free_config(root); })>;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool restricted = getuid() != 0;
+    {
+        const config_tree root(read_config_file());
+        if (!root)
+            return 2;
+        print_selection(root.get(), argc, argv, restricted);
+    }
+    flush_output();
+    if (out.failed) {
+        std::fputs("error encountered on output write\n", stderr);
+        return 1;
+    }
+    return 0;
+}
