@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds the tool and shows what root and a restricted caller get from the
+# shipped example configuration.
+set -eu
+cd "$(dirname "$0")/.."
+cmake -S . -B build >/dev/null
+cmake --build build --target zuvozozave zuvozozave-demo -j"$(nproc)" >/dev/null
+echo '== as root: build/zuvozozave-demo'
+build/zuvozozave-demo
+echo '== as a restricted caller (real uid 65534, as under a setuid install): -sq'
+setpriv --ruid=65534 build/zuvozozave-demo -sq
+echo '== restricted, naming sections: basic network menu'
+setpriv --ruid=65534 build/zuvozozave-demo basic network menu
