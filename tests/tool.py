@@ -49,6 +49,7 @@ def place(content=b'', kind='file'):
 
 def check_reachable():
     """As root, fails early when the restricted user can't reach the test file."""
+    os.makedirs(os.path.dirname(CONFIG), mode=0o755, exist_ok=True)
     if IS_ROOT and not _works(NOBODY + ['test', '-x', os.path.dirname(CONFIG)]):
         sys.exit(f'uid 65534 cannot reach {os.path.dirname(CONFIG)}: build in a folder others can search')
 
