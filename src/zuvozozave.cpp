@@ -170,17 +170,34 @@ void print_selection(yajl_val root, int argc, char** argv, bool restricted)
         print_sections(root, argv + first, argc - first, restricted);
 }
 
+// A setuid or setgid install needs its elevated ids only to read the file.
+bool drop_privileges(uid_t uid, uid_t euid)
+{
+    gid_t gid, egid, sgid;
+    if (getresgid(&gid, &egid, &sgid) != 0)
+        return false;
+    if (euid == uid && egid == gid)
+        return true;
+    return setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0;
+}
+
 using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { free_config(root); })>;
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const bool restricted = getuid() != 0;
+    uid_t uid, euid, suid;
+    getresuid(&uid, &euid, &suid);
+    const bool restricted = uid != 0;
     {
         const config_tree root(read_config_file());
         if (!root)
             return 2;
+        if (!drop_privileges(uid, euid)) {
+            std::fputs("error encountered on privilege drop\n", stderr);
+            return 2;
+        }
         print_selection(root.get(), argc, argv, restricted);
     }
     flush_output();
