@@ -71,6 +71,7 @@ CASES = [
     ('brackets in strings and comments', '{"s": "\\"' + '{' * 20000 + '", /* ' + '[' * 20000 + ' */ "k": {"[": "x"}}',
      [], False, 0, '_s="\\"' + '{' * 20000 + '"\nk__="x"\n', ''),
     ('1,000,000 nested objects', nest(1000000), [], False, 2, '', ''),
+    ('1,000,000 nested arrays', nest(1000000, '[', '', ']'), [], False, 2, '', ''),
     ('missing file', 'missing', [], False, 2, '', ''),
     ('empty file', '', [], False, 2, '', READ),
     ('directory', 'dir', [], False, 2, '', READ),
@@ -95,8 +96,8 @@ def main():
         if got != (status, out.encode(), err.encode()):
             failed += 1
             print(f'FAIL {name}: expected {(status, out, err)!r}\n  got {got!r}'[:2000])
-    failed += check_output_failure() + check_empty_argv()
-    print(f'{len(CASES) + 2 - failed - skipped} passed, {failed} failed, {skipped} skipped')
+    failed += check_output_failure() + check_empty_argv() + check_large_document()
+    print(f'{len(CASES) + 3 - failed - skipped} passed, {failed} failed, {skipped} skipped')
     return 1 if failed else 0
 
 
@@ -107,6 +108,23 @@ def check_output_failure():
     if got[0] == 1 and got[2] == WRITE.encode():
         return 0
     print(f'FAIL output to /dev/full: got {got!r}')
+    return 1
+
+
+def check_large_document():
+    """A 200 MB document is exported whole, byte for byte."""
+    value = r'with \"quotes\", $dollars, `ticks` and \\backslashes' + '.' * 40
+    section = '{' + ', '.join(f'"key-{i}": "{value} {i}"' for i in range(1000)) + '}'
+    tool.place('{' + ',\n'.join(f'"s{n}": {section}' for n in range(2000)) + '}')
+    # JSON and the shell's double quotes escape " and \ alike.
+    shell = value.replace('$', '\\$').replace('`', '\\`')
+    lines = ''.join(f'_key_{i}="{shell} {i}"\n' for i in range(1000))
+    want = b''.join(f's{n}{lines}'.replace('\n_', f'\ns{n}_').encode() for n in range(2000))
+    got = tool.run()
+    tool.place('')
+    if got == (0, want, b''):
+        return 0
+    print(f'FAIL 200 MB document: status {got[0]}, {len(got[1])} bytes out, stderr {got[2][:200]!r}')
     return 1
 
 
