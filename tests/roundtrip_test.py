@@ -12,7 +12,7 @@ import tempfile
 import tool
 
 SHELLS = [['dash'], ['bash'], ['bash', '--posix'], ['busybox', 'sh'], ['mksh'], ['ksh93'], ['zsh'], ['posh']]
-DOCUMENTS = int(os.environ.get('ROUNDTRIP_DOCUMENTS', 60))
+DOCUMENTS = int(os.environ.get('ROUNDTRIP_DOCUMENTS', 100))
 TRICKY = '"\\$`\' \n\t-.=;(){}[]!*?~#&|<>%'
 rng = random.Random(20261206)
 
@@ -34,10 +34,19 @@ def text(low, high):
     return ''.join(char() for _ in range(rng.randint(low, high)))
 
 
+def big_text():
+    """Just over 100 KB encoded, within what one argument of an external printf may hold."""
+    chars, size = [], 0
+    while size <= 100_000:
+        chars.append(char())
+        size += len(chars[-1].encode())
+    return ''.join(chars)
+
+
 def value(depth):
     r = rng.random()
     if r < 0.01:
-        return text(30000, 40000)  # 100 KB and more once encoded
+        return big_text()
     if r < 0.6 or depth > 3:
         return text(0, 12)
     if r < 0.8:
