@@ -119,7 +119,10 @@ bool nesting_within_limit(const char* p)
 yajl_val read_config_file()
 {
     const text_buffer text = load_text();
-    if (!text || !nesting_within_limit(text.get()))
+    if (!text)
+        return nullptr;
+    // Too deep a nesting needs more opening brackets than a small file holds.
+    if (std::strlen(text.get()) > max_nesting && !nesting_within_limit(text.get()))
         return nullptr;
     char error[1024] = {};
     return yajl_tree_parse(text.get(), error, sizeof error);

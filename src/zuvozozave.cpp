@@ -57,7 +57,12 @@ void put(const char* data, size_t size)
 
 void put(std::string_view text) { put(text.data(), text.size()); }
 
-void put(char c) { put(&c, 1); }
+void put(char c)
+{
+    if (out.used == sizeof out.data)
+        flush_output();
+    out.data[out.used++] = c;
+}
 
 bool is_name_byte(char c)
 {
