@@ -31,10 +31,7 @@ def text(low, high):
 
 def big_text():
     """Just over 100 KB encoded, within what one argument of an external printf may hold."""
-    chars = []
-    while len(''.join(chars).encode()) <= 100_000:
-        chars += [char() for _ in range(5000)]
-    return ''.join(chars).encode()[:100_100].decode(errors='ignore')
+    return text(70000, 70000).encode()[:100_100].decode(errors='ignore')
 
 
 def value(depth):
