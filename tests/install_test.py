@@ -1,8 +1,11 @@
 """The installed tool: a real setuid-root deployment, the manual page, the
 install tree, the Debian package and the example login script."""
+import ctypes
 import glob
 import os
+import platform
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,6 +43,27 @@ def setuid(work):
     return ((p.returncode, first + out, err) == (0, (VIEW + f'_big="{BIG}"\n').encode(), b'')
             and ids == [['65534'] * 4] * 2 and root.stdout == (FULL + f'_big="{BIG}"\n').encode()
             and (before.st_mtime_ns, before.st_size, after.st_mode & 0o7777) == (after.st_mtime_ns, after.st_size, 0o600))
+
+
+def refuse_setresgid():
+    """Real uid 65534 under root's effective uid, as in a setuid run, with setresgid failing (EPERM)."""
+    os.setresuid(65534, -1, -1)
+    # seccomp: load the syscall number; setresgid (119) returns EPERM, all else is allowed
+    filter_ = b''.join(struct.pack('HBBI', *i) for i in [(0x20, 0, 0, 0), (0x15, 0, 1, 119),
+                                                          (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)])
+    code = ctypes.create_string_buffer(filter_)
+    program = ctypes.create_string_buffer(struct.pack('HP', 4, ctypes.addressof(code)))
+    if ctypes.CDLL(None).prctl(22, 2, program) != 0:  # PR_SET_SECCOMP, SECCOMP_MODE_FILTER
+        os._exit(120)
+
+
+def drop_refused(work):
+    """a refused privilege drop prints nothing, says so, and ends with status 2"""
+    if platform.machine() != 'x86_64':
+        return print('SKIP drop_refused: the filter knows x86_64 syscall numbers only') or True
+    tool.place(DOC)
+    p = subprocess.run([tool.TOOL], preexec_fn=refuse_setresgid, capture_output=True)
+    return (p.returncode, p.stdout, p.stderr) == (2, b'', b'error encountered on privilege drop\n')
 
 
 def manual(work):
@@ -83,13 +107,13 @@ def main():
         return 77
     tool.start()
     failed = 0
-    for check in (setuid, manual, install, package, profile):
+    for check in (setuid, drop_refused, manual, install, package, profile):
         work = tempfile.mkdtemp(dir=os.path.dirname(tool.CONFIG))
         ok = check(work)
         shutil.rmtree(work)
         print('ok  ' if ok else 'FAIL', check.__doc__)
         failed += not ok
-    print(f'install: {5 - failed} passed, {failed} failed')
+    print(f'install: {6 - failed} passed, {failed} failed')
     return 1 if failed else 0
 
 
