@@ -13,7 +13,9 @@ int zuvozozave_main(int argc, char** argv);
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    dup2(open("/dev/null", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    dup2(null, STDOUT_FILENO);
+    close(null);
     return 0;
 }
 
