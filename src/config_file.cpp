@@ -27,9 +27,9 @@ struct file_descriptor {
     ~file_descriptor() { if (fd >= 0) close(fd); }
 };
 
-// Reads the whole file into a zero-terminated block, or reports and
-// returns null.
-text_buffer load_text()
+// Reads the whole file into a zero-terminated block of size + 1 bytes, or
+// reports and returns null.
+text_buffer load_text(size_t& size)
 {
     struct stat status;
     if (stat(config_path, &status) != 0)
@@ -45,7 +45,7 @@ text_buffer load_text()
         std::fputs("error encountered on file open\n", stderr);
         return nullptr;
     }
-    const size_t size = status.st_size;
+    size = status.st_size;
     text_buffer text(static_cast<char*>(std::calloc(size + 1, 1)));
     if (!text)
         return nullptr;
@@ -118,11 +118,12 @@ bool nesting_within_limit(const char* p)
 
 yajl_val read_config_file()
 {
-    const text_buffer text = load_text();
+    size_t size = 0;
+    const text_buffer text = load_text(size);
     if (!text)
         return nullptr;
     // Too deep a nesting needs more opening brackets than a small file holds.
-    if (std::strlen(text.get()) > max_nesting && !nesting_within_limit(text.get()))
+    if (size > max_nesting && !nesting_within_limit(text.get()))
         return nullptr;
     char error[1024] = {};
     return yajl_tree_parse(text.get(), error, sizeof error);
