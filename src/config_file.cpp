@@ -1,6 +1,5 @@
 #include "config_file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,12 +48,11 @@ text_buffer load_text(size_t& size)
     text_buffer text(static_cast<char*>(std::calloc(size + 1, 1)));
     if (!text)
         return nullptr;
-    // A file that grew since the stat is read only up to the stat's size.
+    // A file that grew since the stat is read only up to the stat's size. No
+    // signal handler is installed, so a read is never interrupted (EINTR).
     size_t got = 0;
     while (got < size) {
         const ssize_t n = read(file.fd, text.get() + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n <= 0)
             break;
         got += n;
@@ -73,43 +71,35 @@ bool nesting_within_limit(const char* p)
     unsigned depth = 0;
     for (;;) {
         p += std::strcspn(p, "\"/[]{}");
-        switch (*p) {
+        switch (*p++) {
         case '\0':
             return true;
         case '"':
-            for (++p;;) {
-                p += std::strcspn(p, "\"\\");
-                if (*p != '\\')
-                    break;
-                if (*++p != '\0')
-                    ++p;
-            }
-            if (*p == '\0')
+            while (*(p += std::strcspn(p, "\"\\")) == '\\' && p[1] != '\0')
+                p += 2;
+            if (*p++ == '\0')
                 return true;
-            ++p;
             break;
         case '/':
-            if (p[1] == '/') {
-                p = strchrnul(p, '\n');
-            } else if (p[1] == '*') {
-                const char* const end = std::strstr(p + 2, "*/");
-                if (end == nullptr)
+            if (*p == '/') {
+                p += std::strcspn(p, "\n");
+            } else if (*p == '*') {
+                do
+                    p += 1 + std::strcspn(p + 1, "*");
+                while (*p != '\0' && p[1] != '/');
+                if (*p == '\0')
                     return true;
-                p = end + 2;
-            } else {
-                ++p;
+                p += 2;
             }
             break;
         case '[':
         case '{':
             if (++depth > max_nesting)
                 return false;
-            ++p;
             break;
         default:
             if (depth > 0)
                 --depth;
-            ++p;
         }
     }
 }

@@ -1,6 +1,5 @@
 #include "config_file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,7 +8,7 @@
 
 namespace {
 
-constexpr std::string_view user_allow[] = {"basic", "icewm", "desktop", "menu"};
+constexpr const char* user_allow[] = {"basic", "icewm", "desktop", "menu"};
 
 char kiv_quote = '"';
 
@@ -24,9 +23,8 @@ struct output_buffer {
 void write_all(const char* data, size_t size)
 {
     while (size > 0 && !out.failed) {
+        // Without signal handlers a write is never interrupted (EINTR).
         const ssize_t n = write(STDOUT_FILENO, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n <= 0) {
             out.failed = true;
             return;
@@ -77,10 +75,10 @@ void to_shell_name(char* name)
             *name = '_';
 }
 
-bool object_is_allow(std::string_view name)
+bool object_is_allow(const char* name)
 {
-    for (const std::string_view allowed : user_allow)
-        if (name == allowed)
+    for (const char* const allowed : user_allow)
+        if (std::strcmp(name, allowed) == 0)
             return true;
     return false;
 }
