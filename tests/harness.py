@@ -1,0 +1,34 @@
+# Runs the test build of zuvozozave on a document, restricted or not, and
+# shells as uid 65534. Usage: python3 TEST.py TOOL CONFIG BUILD SOURCE, as root.
+import ctypes, os, subprocess, sys, tempfile
+
+TOOL, CONFIG, BUILD, SOURCE = sys.argv[1:5]
+NOBODY = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']
+if os.geteuid() != 0:
+    sys.exit(f'{sys.argv[0]}: runs the tool as uid 0 and as uid 65534, so it needs root')
+os.makedirs(os.path.dirname(CONFIG), exist_ok=True)  # in a folder that uid 65534 can reach
+ctypes.CDLL(None).unshare(0x40000000)  # CLONE_NEWNET: nothing here needs a network
+
+
+def place(content, mode=0o644):
+    # Puts a document, or the trouble named, at the configuration path.
+    subprocess.run(['rm', '-rf', CONFIG], check=True)
+    if content == 'fifo':
+        os.mkfifo(CONFIG)
+    elif content == 'short':  # sysfs states 4096 bytes and gives fewer
+        os.symlink('/sys/devices/system/cpu/online', CONFIG)
+    elif content != 'missing':
+        with open(CONFIG, 'wb') as f:
+            f.write(content if isinstance(content, bytes) else content.encode())
+        os.chmod(CONFIG, 0 if content == 'unreadable' else mode)
+
+
+def tool(args=(), restricted=False):
+    return (NOBODY if restricted else []) + [TOOL, *args]
+
+
+def unprivileged(cmd):
+    # Runs cmd as uid 65534 with an empty environment and no input, in a fresh empty folder.
+    with tempfile.TemporaryDirectory() as empty:
+        os.chown(empty, 65534, 65534)
+        return subprocess.run(NOBODY + cmd, cwd=empty, env={}, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
