@@ -1,8 +1,8 @@
-# Table of command-line forms, views, quoting, names and failures: document
+# Table of command-line forms, views, names, nesting and failures: document
 # (or the trouble named), arguments, restricted, then the expected status,
 # output and messages. Status 1 means standard output is /dev/full.
 import subprocess, sys
-from harness import place, tool
+from harness import NOBODY, TOOL, place
 
 DOC = r'''{"host": "box",
  "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"}, "secret": {"y": "2"}, "menus": {"z": "3"},
@@ -13,9 +13,6 @@ BASIC, DESK = 'basic_lang="C"\nbasic_my_key="a-b"\nmenu_x="1"\n', 'desktop_theme
 SECRET = 'secret_y="2"\nmenus_z="3"\n'
 FULL = ('_host="box"\n' + BASIC + SECRET + DESK + 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n'
         '_802_1x_identity="me"\n_sq_v="w"\n_text="t"\n')
-QUOTING = r'''{"v": "a\"b\\c$d`e'f\ng", "e": "", "a b.c=d$(x)": "k", "é": "u", "x": "$(id)`id`\\"}'''
-DQ = '_v="a\\"b\\\\c\\$d\\`e\'f\ng"\n_e=""\n_a_b_c_d__x_="k"\n___="u"\n_x="\\$(id)\\`id\\`\\\\"\n'
-SQ = "_v='a\"b\\c$d`e'\"'\"'f\ng'\n_e=''\n_a_b_c_d__x_='k'\n___='u'\n_x='$(id)`id`\\'\n"
 # Brackets in strings and comments don't nest, nor do 10,001 closed arrays in
 # a row; the text may end in a comment.
 SCAN = ('{"s": "\\"' + '{' * 20000 + '", /* ' + '[' * 20000 + ' */ // ' + '{' * 20000 + '\n"k": {"[": "x"}, "l": ['
@@ -28,8 +25,6 @@ CASES = [
     (DOC, ['-sqx', '-sq', 'desktop', 'basic', 'desktop'], 0, 0, '_sq_v="w"\n' + DESK + BASIC + SECRET + DESK, ''),
     (DOC, ['basic', 'desktop', 'network', 'my-sec', 'host', 'Basic'], 1, 0, BASIC + DESK, ''),
     (DOC, ['my-sec', '802.1x', 'num', 'text', 'missing'], 0, 0, 'my_sec_a="b"\n_802_1x_identity="me"\n', ''),
-    (QUOTING, [], 0, 0, DQ, ''),
-    (QUOTING, ['-sq'], 0, 0, SQ, ''),
     (SCAN, [], 0, 0, '_s="\\"' + '{' * 20000 + '"\nk__="x"\n', ''),
     ('{"a": "' + 'x' * 10000 + '\\', [], 0, 2, '', ''),  # ends after a backslash
     ('{"a":' * 10000 + '"x"' + '}' * 10000, [], 0, 0, 'a_a="x"\n', ''),
@@ -46,8 +41,8 @@ failed = 0
 for n, (doc, args, restricted, status, out, err) in enumerate(CASES, 1):
     place(doc)
     with open('/dev/full', 'wb') as full:
-        p = subprocess.run(tool(args, restricted), stdout=full if status == 1 else subprocess.PIPE,
-                           stderr=subprocess.PIPE, timeout=300)
+        p = subprocess.run((NOBODY if restricted else []) + [TOOL, *args], timeout=300,
+                           stdout=full if status == 1 else subprocess.PIPE, stderr=subprocess.PIPE)
     if (got := (p.returncode, p.stdout or b'', p.stderr)) != (status, out.encode(), err.encode()):
         failed += 1
         print(f'FAIL case {n} {args}: expected {(status, out, err)!r:.600}\n  got {got!r:.600}')

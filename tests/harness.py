@@ -23,10 +23,6 @@ def place(content, mode=0o644):
         os.chmod(CONFIG, 0 if content == 'unreadable' else mode)
 
 
-def tool(args=(), restricted=False):
-    return (NOBODY if restricted else []) + [TOOL, *args]
-
-
 def unprivileged(cmd):
     # Runs cmd as uid 65534 with an empty environment and no input, in a fresh empty folder.
     with tempfile.TemporaryDirectory() as empty:

@@ -2,7 +2,7 @@
 # real shells under set -eu, give every variable exactly the document's
 # value; and the shipped login script takes its settings from the tool.
 import json, random, re, subprocess, sys
-from harness import CONFIG, SOURCE, TOOL, place, tool, unprivileged
+from harness import CONFIG, SOURCE, TOOL, place, unprivileged
 
 SHELLS = [['dash'], ['bash'], ['bash', '--posix'], ['busybox', 'sh'], ['mksh'], ['ksh93'], ['zsh'], ['posh']]
 TRICKY = '"\\$`\' \n\t-.=;(){}[]!*?~#&|<>%'
@@ -48,7 +48,7 @@ for n in range(100):
     show = ' '.join('"${%s}"' % name.decode() for name in want)
     for mode in ([], ['-sq']):
         with open(OUT, 'wb') as out:
-            subprocess.run(tool(mode), stdout=out, check=True)
+            subprocess.run([TOOL, *mode], stdout=out, check=True)
         for shell in SHELLS:
             compared += len(want)
             p = unprivileged(shell + ['-c', f'set -eu; eval "$(/bin/cat {OUT})"; PATH=/bin; printf "%s\\0" - {show}'])
