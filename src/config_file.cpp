@@ -23,7 +23,11 @@ using text_buffer = std::unique_ptr<char, free_deleter>;
 
 struct file_descriptor {
     const int fd;
-    ~file_descriptor() { if (fd >= 0) close(fd); }
+    ~file_descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
 };
 
 // Reads the whole file into a zero-terminated block of size + 1 bytes, or

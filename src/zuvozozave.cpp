@@ -119,10 +119,7 @@ void print_string_shell(const char* key, const char* prefix, const char* value)
     put('\n');
 }
 
-size_t member_count(yajl_val node)
-{
-    return node->type == yajl_t_object ? node->u.object.len : 0;
-}
+size_t member_count(yajl_val node) { return node->type == yajl_t_object ? node->u.object.len : 0; }
 
 void print_node_shell(yajl_val node, const char* prefix, size_t count, bool restricted)
 {
