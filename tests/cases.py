@@ -1,50 +1,56 @@
-# Table of command-line forms, views, names, nesting and failures: document
-# (or the trouble named), arguments, restricted, then the expected status,
-# output and messages. Status 1 means standard output is /dev/full.
+# Command-line forms, views, names, nesting and failures, a case a row: the
+# document (or the trouble named), restricted (run as uid 65534), the
+# arguments, then the exact status, output and messages expected. Status 1
+# means standard output is /dev/full.
 import subprocess, sys
 from harness import NOBODY, TOOL, place
 
-DOC = r'''{"host": "box",
- "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"}, "secret": {"y": "2"}, "menus": {"z": "3"},
-           "n": 1, "t": true, "f": false, "z": null, "arr": ["q", {"w": "e"}]},
- "desktop": {"theme": "dark", "icewm": {"font": "f"}}, "network": {"psk": "hunter2", "basic": {"leak": "no"}},
- "my-sec": {"a": "b"}, "802.1x": {"identity": "me"}, "-sq": {"v": "w"}, "num": 5, "text": "t"}'''
-BASIC, DESK = 'basic_lang="C"\nbasic_my_key="a-b"\nmenu_x="1"\n', 'desktop_theme="dark"\nicewm_font="f"\n'
-SECRET = 'secret_y="2"\nmenus_z="3"\n'
-FULL = ('_host="box"\n' + BASIC + SECRET + DESK + 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n'
-        '_802_1x_identity="me"\n_sq_v="w"\n_text="t"\n')
+DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"},
+ "secret": {"y": "2"}, "menus": {"z": "3"}, "n": 1, "t": true, "f": false, "z": null,
+ "arr": ["q", {"w": "e"}]}, "desktop": {"theme": "dark", "icewm": {"font": "f"}},
+ "network": {"psk": "hunter2", "basic": {"leak": "no"}}, "my-sec": {"a": "b"},
+ "802.1x": {"identity": "me"}, "-sq": {"v": "w"}, "num": 5, "text": "t"}"""
+BASIC = 'basic_lang="C"\nbasic_my_key="a-b"\nmenu_x="1"\n'
+SECRET, DESK = 'secret_y="2"\nmenus_z="3"\n', 'desktop_theme="dark"\nicewm_font="f"\n'
+NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="me"\n_sq_v="w"\n'
 # Brackets in strings and comments don't nest, nor do 10,001 closed arrays in
-# a row; the text may end in a comment.
-SCAN = ('{"s": "\\"' + '{' * 20000 + '", /* ' + '[' * 20000 + ' */ // ' + '{' * 20000 + '\n"k": {"[": "x"}, "l": ['
-        + '[], ' * 10001 + '[]]} /**/')
-READ, OPEN, WRITE = (f'error encountered on {w}\n' for w in ('file read', 'file open', 'output write'))
+# a row; "/*/" opens a comment, and the text may end in an open one.
+SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"k": {"[": "x"}, "l": [%s[]]} /*'
+SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
+DEEP = '{"a":' * 10000 + '"x"' + "}" * 10000
+READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
+# fmt: off
 CASES = [
-    (DOC, [], 1, 0, '_host="box"\n' + BASIC + DESK + '_text="t"\n', ''),
-    (DOC, ['-x'], 0, 0, FULL, ''),
-    (DOC, ['-sqx', '-sq', 'desktop', 'basic', 'desktop'], 0, 0, '_sq_v="w"\n' + DESK + BASIC + SECRET + DESK, ''),
-    (DOC, ['basic', 'desktop', 'network', 'my-sec', 'host', 'Basic'], 1, 0, BASIC + DESK, ''),
-    (DOC, ['my-sec', '802.1x', 'num', 'text', 'missing'], 0, 0, 'my_sec_a="b"\n_802_1x_identity="me"\n', ''),
-    (SCAN, [], 0, 0, '_s="\\"' + '{' * 20000 + '"\nk__="x"\n', ''),
-    ('{"a": "' + 'x' * 10000 + '\\', [], 0, 2, '', ''),  # ends after a backslash
-    ('{"a":' * 10000 + '"x"' + '}' * 10000, [], 0, 0, 'a_a="x"\n', ''),
-    ('[' * 10001 + ']' * 10001, [], 0, 2, '', ''),
-    ('missing', [], 0, 2, '', ''),
-    ('', [], 0, 2, '', READ),
-    ('fifo', [], 0, 2, '', READ),
-    ('short', [], 0, 2, '', READ),
-    ('unreadable', [], 1, 2, '', OPEN),
-    (DOC, ['-sq'], 1, 1, '', WRITE),
+    (DOC, 1, [], 0, '_host="box"\n' + BASIC + DESK + '_text="t"\n', ""),
+    (DOC, 0, ["-x"], 0, '_host="box"\n' + BASIC + SECRET + DESK + NET + '_text="t"\n', ""),
+    (DOC, 0, ["-sqx", "-sq", "desktop", "basic", "desktop"], 0,
+     '_sq_v="w"\n' + DESK + BASIC + SECRET + DESK, ""),
+    (DOC, 1, ["basic", "desktop", "network", "my-sec", "host", "Basic"], 0, BASIC + DESK, ""),
+    (DOC, 0, ["my-sec", "802.1x", "num", "text", "missing"], 0,
+     'my_sec_a="b"\n_802_1x_identity="me"\n', ""),
+    (SCAN, 0, [], 0, '_s="\\"' + "{" * 20000 + '"\nk__="x"\n', ""),
+    ('{"a": "' + "x" * 10000 + "\\", 0, [], 2, "", ""),  # ends after a backslash
+    (DEEP, 0, [], 0, 'a_a="x"\n', ""),
+    ("[" * 10001 + "]" * 10001, 0, [], 2, "", ""),
+    ("missing", 0, [], 2, "", ""),
+    ("", 0, [], 2, "", READ),
+    ("fifo", 0, [], 2, "", READ),
+    ("short", 0, [], 2, "", READ),
+    ("unreadable", 1, [], 2, "", OPEN),
+    (DOC, 1, ["-sq"], 1, "", "error encountered on output write\n"),
 ]
+# fmt: on
 
 failed = 0
-for n, (doc, args, restricted, status, out, err) in enumerate(CASES, 1):
+for n, (doc, restricted, args, status, out, err) in enumerate(CASES, 1):
     place(doc)
-    with open('/dev/full', 'wb') as full:
-        p = subprocess.run((NOBODY if restricted else []) + [TOOL, *args], timeout=300,
-                           stdout=full if status == 1 else subprocess.PIPE, stderr=subprocess.PIPE)
-    if (got := (p.returncode, p.stdout or b'', p.stderr)) != (status, out.encode(), err.encode()):
+    with open("/dev/full", "wb") as full:
+        stdout = full if status == 1 else subprocess.PIPE
+        cmd = (NOBODY if restricted else []) + [TOOL, *args]
+        p = subprocess.run(cmd, stdout=stdout, stderr=subprocess.PIPE, timeout=300)
+    if (got := (p.returncode, p.stdout or b"", p.stderr)) != (status, out.encode(), err.encode()):
         failed += 1
-        print(f'FAIL case {n} {args}: expected {(status, out, err)!r:.600}\n  got {got!r:.600}')
-print(f'cases: {len(CASES) - failed} passed, {failed} failed')
+        print(f"FAIL case {n} {args}: expected {(status, out, err)!r:.600}\n  got {got!r:.600}")
+print(f"cases: {len(CASES) - failed} passed, {failed} failed")
 sys.exit(failed > 0)

@@ -1,0 +1,44 @@
+# The package: two builds in different folders are identical; it holds the
+# tool setuid root, the examples and the lintian override, which a local
+# install goes without; lintian has nothing to say; the binary is hardened.
+# Needs no uid of its own (argv: TOOL CONFIG BUILD SOURCE).
+import glob, os, re, shutil, subprocess, sys, tempfile
+
+BUILD, SOURCE = sys.argv[3:5]
+HARDENED = r"Type:\s+DYN GNU_RELRO BIND_NOW __stack_chk_fail __\w+_chk@ GNU_STACK.*\sRW\s".split()
+
+
+def run(*cmd):
+    return subprocess.run(cmd, capture_output=True, text=True)
+
+
+work = tempfile.mkdtemp()
+build = [run("cmake", "-S", SOURCE, "-B", work)]
+build += [run("cmake", "--build", folder, "--target", "package", "-j2") for folder in (work, BUILD)]
+if any(step.returncode for step in build):
+    print(*(step.stdout + step.stderr for step in build))
+    sys.exit(1)
+debs = glob.glob(f"{work}/*.deb") + glob.glob(f"{BUILD}/*.deb")
+listing = run("dpkg-deb", "-c", debs[0]).stdout
+lintian = run("lintian", "--display-info", "--pedantic", debs[0])
+run("dpkg-deb", "-x", debs[0], f"{work}/x")
+run("cmake", "--install", work, "--prefix", f"{work}/local")  # only the package has the override
+elf = run("readelf", "-W", "-hld", "--dyn-syms", f"{work}/x/usr/bin/zuvozozave").stdout
+checks = {
+    "two package builds in different folders are identical": not run("cmp", *debs).returncode,
+    "the package holds the tool setuid root, the examples and the lintian override": all(
+        line in listing
+        for line in ("-rwsr-xr-x root/root", "examples/profile.sh", "overrides/zuvozozave")
+    )
+    and not os.path.exists(f"{work}/local/share/lintian"),
+    "lintian: no tag, not even pedantic": (lintian.returncode, lintian.stdout) == (0, ""),
+    "PIE, full RELRO, bound now, stack protector, fortified, no executable stack": all(
+        re.search(p, elf) for p in HARDENED
+    ),
+}
+shutil.rmtree(work)
+for name, ok in checks.items():
+    print(f"package: {'ok  ' if ok else 'FAIL'} {name}")
+if not all(checks.values()):
+    print(listing, lintian.stdout, elf, sep="\n")
+sys.exit(not all(checks.values()))

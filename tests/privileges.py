@@ -1,0 +1,40 @@
+# Setuid and setgid copies run by nobody print exactly the restricted view,
+# with all their user and group ids 65534 while they write; a privilege drop
+# that the kernel refuses prints nothing, says so and ends with status 2.
+import ctypes, os, platform, shutil, struct, subprocess, sys, tempfile
+from subprocess import PIPE
+from harness import NOBODY, TOOL, place
+
+DROPPED = b"error encountered on privilege drop\n"
+BIG = "x" * 200000  # over two pipe buffers: still writing when we look
+# A seccomp filter: load the syscall number; setresgid (119 on x86_64) gets EPERM; allow the rest.
+FILTER = [(0x20, 0, 0, 0), (0x15, 0, 1, 119), (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]
+FILTER = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *i) for i in FILTER))
+
+
+def refuse_setresgid():
+    # As in a setuid run: real uid 65534 under effective uid 0.
+    os.setresuid(65534, -1, -1)
+    ctypes.CDLL(None).prctl(22, 2, struct.pack("HP", 4, ctypes.addressof(FILTER)))  # PR_SET_SECCOMP
+
+
+checks = {}
+with tempfile.TemporaryDirectory() as work:
+    os.chmod(work, 0o755)
+    for mode, config_mode in (0o4755, 0o600), (0o2755, 0o640):
+        os.chmod(shutil.copy(TOOL, f"{work}/tool"), mode)
+        place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', config_mode)
+        p = subprocess.Popen(NOBODY + [f"{work}/tool"], stdout=PIPE, stderr=PIPE)
+        first = p.stdout.read(1)
+        with open(f"/proc/{p.pid}/status") as f:
+            ids = [line.split()[1:] for line in f if line.startswith(("Uid:", "Gid:"))]
+        got = (first + p.stdout.read(), p.stderr.read(), p.wait(), ids)
+        want = (f'basic_big="{BIG}"\n'.encode(), b"", 0, [["65534"] * 4] * 2)
+        checks[f"mode {mode:o}: nobody gets the restricted view, as 65534 alone"] = got == want
+if platform.machine() == "x86_64":
+    p = subprocess.run([TOOL], preexec_fn=refuse_setresgid, capture_output=True)
+    got = (p.returncode, p.stdout, p.stderr)
+    checks["a refused drop prints nothing, says so"] = got == (2, b"", DROPPED)
+for name, ok in checks.items():
+    print(f"privileges: {'ok  ' if ok else 'FAIL'} {name}")
+sys.exit(not all(checks.values()))
