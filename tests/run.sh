@@ -20,6 +20,7 @@ if [ "$(id -u)" != 0 ]; then
 fi
 work=$(mktemp -d /tmp/zuvozozave-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM # so that an interrupted run cleans up too
 chmod 755 "$work" # the restricted cases run as uid 65534
 for sanitize in OFF ON; do
     log=$work/$sanitize.log
