@@ -3,6 +3,7 @@
 # arguments, then the exact status, output and messages expected. Status 1
 # means standard output is /dev/full.
 import subprocess, sys
+from subprocess import PIPE
 from harness import NOBODY, TOOL, place
 
 DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"},
@@ -18,6 +19,7 @@ NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="m
 SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"k": {"[": "x"}, "l": [%s[]]} /*'
 SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
 DEEP = '{"a":' * 10000 + '"x"' + "}" * 10000
+FULL = open("/dev/full", "wb")
 READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
 # fmt: off
@@ -45,10 +47,8 @@ CASES = [
 failed = 0
 for n, (doc, restricted, args, status, out, err) in enumerate(CASES, 1):
     place(doc)
-    with open("/dev/full", "wb") as full:
-        stdout = full if status == 1 else subprocess.PIPE
-        cmd = (NOBODY if restricted else []) + [TOOL, *args]
-        p = subprocess.run(cmd, stdout=stdout, stderr=subprocess.PIPE, timeout=300)
+    cmd = (NOBODY if restricted else []) + [TOOL, *args]
+    p = subprocess.run(cmd, stdout=FULL if status == 1 else PIPE, stderr=PIPE, timeout=300)
     if (got := (p.returncode, p.stdout or b"", p.stderr)) != (status, out.encode(), err.encode()):
         failed += 1
         print(f"FAIL case {n} {args}: expected {(status, out, err)!r:.600}\n  got {got!r:.600}")

@@ -13,11 +13,9 @@ def run(*cmd):
 
 
 work = tempfile.mkdtemp()
-build = [run("cmake", "-S", SOURCE, "-B", work)]
-build += [run("cmake", "--build", folder, "--target", "package", "-j2") for folder in (work, BUILD)]
-if any(step.returncode for step in build):
-    print(*(step.stdout + step.stderr for step in build))
-    sys.exit(1)
+subprocess.run(["cmake", "-S", SOURCE, "-B", work], check=True)
+for folder in work, BUILD:
+    subprocess.run(["cmake", "--build", folder, "--target", "package", "-j2"], check=True)
 debs = glob.glob(f"{work}/*.deb") + glob.glob(f"{BUILD}/*.deb")
 listing = run("dpkg-deb", "-c", debs[0]).stdout
 lintian = run("lintian", "--display-info", "--pedantic", debs[0])
