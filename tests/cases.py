@@ -18,6 +18,7 @@ NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="m
 # a row; "/*/" opens a comment, and the text may end in an open one.
 SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"k": {"[": "x"}, "l": [%s[]]} /*'
 SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
+FILL = "x" * 65532
 DEEP = '{"a":' * 10000 + '"x"' + "}" * 10000
 FULL = open("/dev/full", "wb")
 READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
@@ -41,6 +42,7 @@ CASES = [
     ("short", 0, [], 2, "", READ),
     ("unreadable", 1, [], 2, "", OPEN),
     (DOC, 1, ["-sq"], 1, "", "error encountered on output write\n"),
+    ('{"a": "%s"}' % FILL, 0, [], 0, '_a="%s"\n' % FILL, ""),  # 64 KiB full before the quote
 ]
 # fmt: on
 
