@@ -12,7 +12,7 @@ for sanitize in OFF ON; do
     log=$work/$sanitize.log
     { cmake -S . -B "$work/$sanitize" -DZUVOZOZAVE_WERROR=ON -DZUVOZOZAVE_SANITIZE=$sanitize &&
         cmake --build "$work/$sanitize" -j"$(nproc)"; } >"$log" 2>&1 || { cat "$log" && exit 1; }
-    ctest --test-dir "$work/$sanitize" -V >>"$log" 2>&1 || cat "$log"
+    ctest --test-dir "$work/$sanitize" -V -j2 >>"$log" 2>&1 || cat "$log"
     echo "== sanitizers $sanitize"
     sed -n 's/^[0-9]*: \([a-z]*: \)/\1/p; s/^ *[0-9]*\/[0-9]* Test *#[0-9]*: //p' "$log"
 done
