@@ -43,15 +43,16 @@ def generate(size):
     return "{" + ",\n".join(parts) + "}\n"
 
 
+def stderr_of(cmd):
+    """Runs cmd, dropping its output, and returns what it wrote to standard error."""
+    return subprocess.run(
+        cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True
+    ).stderr
+
+
 def instructions(cmd):
-    p = subprocess.run(
-        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + cmd,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        text=True,
-        check=True,
-    )
-    return int(re.search(r"Collected : (\d+)", p.stderr).group(1))
+    callgrind = ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
+    return int(re.search(r"Collected : (\d+)", stderr_of(callgrind + cmd)).group(1))
 
 
 def median_seconds(cmd, runs):
@@ -79,14 +80,7 @@ def median_seconds(cmd, runs):
 def peak_rss(cmd):
     """Through GNU time, which is small: a child forked from this Python would
     count the parent's pages as its own."""
-    p = subprocess.run(
-        ["/usr/bin/time", "-f", "%M"] + cmd,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        text=True,
-        check=True,
-    )
-    return int(p.stderr.split()[-1]) * 1024
+    return int(stderr_of(["/usr/bin/time", "-f", "%M"] + cmd).split()[-1]) * 1024
 
 
 def main():
