@@ -2,17 +2,18 @@
 # tool setuid root, the examples and the lintian override, which a local
 # install goes without; lintian has nothing to say; the binary is hardened.
 # Needs no uid of its own (argv: TOOL CONFIG BUILD SOURCE).
-import glob, os, re, shutil, subprocess, sys, tempfile
+import glob, os, re, shutil, subprocess, sys
 
 BUILD, SOURCE = sys.argv[3:5]
 HARDENED = r"Type:\s+DYN GNU_RELRO BIND_NOW __stack_chk_fail __\w+_chk@ GNU_STACK.*\sRW\s".split()
+work = f"{BUILD}/package-check"  # lintian's temporary files go here too
+shutil.rmtree(work, ignore_errors=True)
 
 
 def run(*cmd):
-    return subprocess.run(cmd, capture_output=True, text=True)
+    return subprocess.run(cmd, capture_output=True, text=True, env=dict(os.environ, TMPDIR=work))
 
 
-work = tempfile.mkdtemp()
 subprocess.run(["cmake", "-S", SOURCE, "-B", work], check=True)
 for folder in work, BUILD:
     subprocess.run(["cmake", "--build", folder, "--target", "package", "-j2"], check=True)
@@ -34,7 +35,6 @@ checks = {
         re.search(p, elf) for p in HARDENED
     ),
 }
-shutil.rmtree(work)
 for name, ok in checks.items():
     print(f"package: {'ok  ' if ok else 'FAIL'} {name}")
 if not all(checks.values()):
