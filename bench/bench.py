@@ -57,23 +57,10 @@ def instructions(cmd):
 
 def median_seconds(cmd, runs):
     with tempfile.NamedTemporaryFile(suffix=".json") as f:
-        subprocess.run(
-            [
-                "hyperfine",
-                "-N",
-                "--style",
-                "none",
-                "--warmup",
-                str(max(1, runs // 10)),
-                "--runs",
-                str(runs),
-                "--export-json",
-                f.name,
-                subprocess.list2cmdline(cmd),
-            ],
-            stdout=subprocess.DEVNULL,
-            check=True,
-        )
+        warmup = str(max(1, runs // 10))
+        hyperfine = ["hyperfine", "-N", "--style", "none", "--warmup", warmup, "--runs", str(runs)]
+        hyperfine += ["--export-json", f.name, subprocess.list2cmdline(cmd)]
+        subprocess.run(hyperfine, stdout=subprocess.DEVNULL, check=True)
         return json.load(f)["results"][0]["median"]
 
 
