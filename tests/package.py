@@ -2,26 +2,27 @@
 # tool setuid root, the examples and the lintian override, which a local
 # install goes without; lintian has nothing to say; the binary is hardened.
 # Needs no uid of its own (argv: TOOL CONFIG BUILD SOURCE).
-import glob, os, re, shutil, subprocess, sys
+import os, re, shutil, subprocess, sys, tempfile
 
 BUILD, SOURCE = sys.argv[3:5]
 HARDENED = r"Type:\s+DYN GNU_RELRO BIND_NOW __stack_chk_fail __\w+_chk@ GNU_STACK.*\sRW\s".split()
-work = f"{BUILD}/package-check"  # lintian's temporary files go here too
+work, tmp = f"{BUILD}/package-check", tempfile.mkdtemp()  # lintian leaves files in its TMPDIR
 shutil.rmtree(work, ignore_errors=True)
 
 
 def run(*cmd):
-    return subprocess.run(cmd, capture_output=True, text=True, env=dict(os.environ, TMPDIR=work))
+    return subprocess.run(cmd, capture_output=True, text=True, env=dict(os.environ, TMPDIR=tmp))
 
 
 subprocess.run(["cmake", "-S", SOURCE, "-B", work], check=True)
 for folder in work, BUILD:
     subprocess.run(["cmake", "--build", folder, "--target", "package", "-j2"], check=True)
-debs = glob.glob(f"{work}/*.deb") + glob.glob(f"{BUILD}/*.deb")
+debs = [f"{d}/{f}" for d in (work, BUILD) for f in os.listdir(d) if f.endswith(".deb")]
 listing = run("dpkg-deb", "-c", debs[0]).stdout
 lintian = run("lintian", "--display-info", "--pedantic", debs[0])
 run("dpkg-deb", "-x", debs[0], f"{work}/x")
 run("cmake", "--install", work, "--prefix", f"{work}/local")  # only the package has the override
+shutil.rmtree(tmp)
 elf = run("readelf", "-W", "-hld", "--dyn-syms", f"{work}/x/usr/bin/zuvozozave").stdout
 checks = {
     "two package builds in different folders are identical": not run("cmp", *debs).returncode,
