@@ -1,8 +1,10 @@
 """Start-up and throughput of zuvozozave against /bin/true, jq and python3,
-all measured in one run. Usage: python3 bench/bench.py [BUILD_DIR]
+all measured in one run. Usage: python3 bench/bench.py BUILD_DIR
 
-The tool runs as the test build, which reads the configuration file of the
-build folder; nothing is written to /config."""
+BUILD_DIR is a build whose tool reads the file "configuration" of that
+folder, which the benchmark overwrites (bench/README.md tells how to make
+one); nothing is written to /config."""
+
 import json
 import os
 import platform
@@ -12,13 +14,15 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build"))
-TOOL = os.path.join(BUILD, "tests", "zuvozozave-test")
+BUILD = os.path.abspath(sys.argv[1])
+TOOL = os.path.join(BUILD, "zuvozozave")
 CONFIG = re.search(
-    r"^ZUVOZOZAVE_TEST_CONFIG_PATH:STRING=(.*)$",
+    r"^ZUVOZOZAVE_CONFIG_PATH:STRING=(.*)$",
     open(os.path.join(BUILD, "CMakeCache.txt")).read(),
     re.M,
 ).group(1)
+if CONFIG != os.path.join(BUILD, "configuration"):
+    sys.exit(f"{TOOL} reads {CONFIG}, not a file of its build folder: see bench/README.md")
 MB = 1 << 20
 
 
@@ -27,10 +31,9 @@ def generate(size):
     plain settings, a few needing quoting, a nested object, numbers and flags."""
     parts, total, n = [], 0, 0
     while total < size:
+        quoted = f'"value {n} with \\"quotes\\" and $HOME"'
         members = ", ".join(
-            f'"setting-{i}": "/srv/data/{n}/item-{i}.conf"'
-            if i % 10
-            else f'"setting-{i}": "value {n} with \\"quotes\\" and $HOME"'
+            f'"setting-{i}": ' + (f'"/srv/data/{n}/item-{i}.conf"' if i % 10 else quoted)
             for i in range(30)
         )
         part = (
@@ -91,7 +94,6 @@ def main():
     }
     results = {}
     for label, (timed, counted, runs, slow_runs) in plan.items():
-        os.makedirs(os.path.dirname(CONFIG), exist_ok=True)
         with open(files[label], "rb") as src, open(CONFIG, "wb") as dst:
             dst.write(src.read())
         size = os.path.getsize(files[label])

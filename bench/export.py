@@ -1,5 +1,6 @@
 """The whole-document export done with Python: same prefixes and name
 mapping, values quoted by shlex.quote. Usage: python3 export.py configuration"""
+
 import json
 import re
 import shlex
