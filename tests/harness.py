@@ -1,23 +1,55 @@
-# What the checks that run the tool as uid 0 and as uid 65534 share: the test
-# build and its configuration path (argv: TOOL CONFIG BUILD SOURCE), a way to
-# put a document there, and a way to run a command as nobody. A caller other
-# than root runs the check again in a user namespace made from its subordinate
-# ids, where it is uid 0 and uid 65534 exists too; without one, it is skipped.
-import ctypes, getpass, os, shutil, subprocess, sys, tempfile
+# What the checks that run the tool as uid 0 and as uid 65534 share (argv:
+# TOOL CONFIG BUILD SOURCE): a /tmp of their own, a way to put a document at
+# the configuration path there, and a way to run a command as nobody. A caller
+# other than root runs the check again in a user namespace made from its
+# subordinate ids, where it is uid 0 and uid 65534 exists too; without one,
+# or without a mount namespace, the check is skipped.
+import contextlib, ctypes, getpass, os, shutil, signal, subprocess, sys, tempfile
 
-TOOL, CONFIG, BUILD, SOURCE = sys.argv[1:5]
+BUILT, CONFIG, BUILD, SOURCE = sys.argv[1:5]
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def skip(why):
+    print("skipped:", why)
+    sys.exit(77)
+
+
 if os.geteuid() != 0:
     userns = ["unshare", "--map-root-user", "--map-auto"]
-    if subprocess.run(userns + NOBODY + ["true"], capture_output=True).returncode == 0:
-        os.execvp(userns[0], userns + [sys.executable, *sys.argv])
-    why = f"has {getpass.getuser()} subordinate ids in /etc/subuid and /etc/subgid?"
+    with tempfile.TemporaryFile() as err:
+        # Where the namespace is refused, unshare's helper for newuidmap
+        # outlives it; it goes with the probe's session.
+        p = subprocess.Popen(
+            userns + NOBODY + ["true"], stdout=err, stderr=err, start_new_session=True
+        )
+        try:
+            ok = p.wait(timeout=30) == 0
+        except subprocess.TimeoutExpired:
+            ok = False
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(p.pid, signal.SIGKILL)
+        if ok:
+            os.execvp(userns[0], userns + [sys.executable, *sys.argv])
+        err.seek(0)
+        said = err.read().decode(errors="replace").strip().splitlines()[-1:]
+    hint = f"has {getpass.getuser()} subordinate ids in /etc/subuid and /etc/subgid?"
     if not shutil.which("newuidmap"):
-        why = "newuidmap is missing: install the package uidmap"
-    print("skipped: no user namespace with uid 65534:", why)
-    sys.exit(77)
-os.makedirs(os.path.dirname(CONFIG), exist_ok=True)  # in a folder that uid 65534 can reach
-ctypes.CDLL(None).unshare(0x40000000)  # CLONE_NEWNET: nothing here needs a network
+        hint = "newuidmap is missing: install the package uidmap"
+    skip(f"no user namespace with uid 65534: {': '.join(said + [hint])}")
+# A /tmp of the check's own, where nobody reaches the configuration and setuid
+# copies run however the host mounts /tmp or the build folder; and no network.
+libc = ctypes.CDLL(None, use_errno=True)
+MS_REC, MS_PRIVATE, CLONE_NEWNS, CLONE_NEWNET = 0x4000, 0x40000, 0x20000, 0x40000000
+if (
+    libc.unshare(CLONE_NEWNS | CLONE_NEWNET)
+    or libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None)
+    or libc.mount(b"tmpfs", b"/tmp", b"tmpfs", 0, b"mode=755")
+):
+    skip(f"no mount namespace with a /tmp of its own: {os.strerror(ctypes.get_errno())}")
+tempfile.tempdir = "/tmp"
+os.makedirs(os.path.dirname(CONFIG))
+TOOL = shutil.copy(BUILT, os.path.dirname(CONFIG))
 
 
 def place(content, mode=0o644):
