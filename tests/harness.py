@@ -33,9 +33,9 @@ if os.geteuid() != 0:
             os.execvp(userns[0], userns + [sys.executable, *sys.argv])
         err.seek(0)
         said = err.read().decode(errors="replace").strip().splitlines()[-1:]
-    hint = f"has {getpass.getuser()} subordinate ids in /etc/subuid and /etc/subgid?"
-    if not shutil.which("newuidmap"):
-        hint = "newuidmap is missing: install the package uidmap"
+    hint = "newuidmap is missing: install the package uidmap"
+    if shutil.which("newuidmap"):
+        hint = f"are user namespaces refused here, or has {getpass.getuser()} no subordinate ids?"
     skip(f"no user namespace with uid 65534: {': '.join(said + [hint])}")
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
