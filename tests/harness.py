@@ -23,13 +23,11 @@ if os.geteuid() != 0:
         p = subprocess.Popen(
             userns + NOBODY + ["true"], stdout=err, stderr=err, start_new_session=True
         )
-        try:
-            ok = p.wait(timeout=30) == 0
-        except subprocess.TimeoutExpired:
-            ok = False
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            p.wait(timeout=30)
         with contextlib.suppress(ProcessLookupError):
             os.killpg(p.pid, signal.SIGKILL)
-        if ok:
+        if p.wait() == 0:
             os.execvp(userns[0], userns + [sys.executable, *sys.argv])
         err.seek(0)
         said = err.read().decode(errors="replace").strip().splitlines()[-1:]
