@@ -31,10 +31,11 @@ if os.geteuid() != 0:
             os.execvp(userns[0], userns + [sys.executable, *sys.argv])
         err.seek(0)
         said = err.read().decode(errors="replace").strip().splitlines()[-1:]
-    hint = "newuidmap is missing: install the package uidmap"
-    if shutil.which("newuidmap"):
-        hint = f"are user namespaces refused here, or has {getpass.getuser()} no subordinate ids?"
+    hint = f"is uidmap installed, are user namespaces allowed, has {getpass.getuser()} subuids?"
     skip(f"no user namespace with uid 65534: {': '.join(said + [hint])}")
+# The build and the checkout may lie in the /tmp about to be covered: they stay
+# in reach through descriptors.
+BUILT, SOURCE = (f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, SOURCE))
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
 libc = ctypes.CDLL(None, use_errno=True)
@@ -47,7 +48,7 @@ if (
     skip(f"no mount namespace with a /tmp of its own: {os.strerror(ctypes.get_errno())}")
 tempfile.tempdir = "/tmp"
 os.makedirs(os.path.dirname(CONFIG))
-TOOL = shutil.copy(BUILT, os.path.dirname(CONFIG))
+TOOL = shutil.copy(BUILT, f"{os.path.dirname(CONFIG)}/zuvozozave")
 
 
 def place(content, mode=0o644):
