@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: ISC
 #include "config_file.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -121,22 +123,39 @@ void print_string_shell(const char* key, const char* prefix, const char* value)
 
 size_t member_count(yajl_val node) { return node->type == yajl_t_object ? node->u.object.len : 0; }
 
+// The walk keeps a stack of its own: a setuid run inherits the caller's stack
+// limit, however small, and the tree may nest max_config_depth levels.
+struct walk_frame {
+    yajl_val node;
+    const char* prefix;
+    size_t next, count;
+} walk_stack[max_config_depth];
+
 void print_node_shell(yajl_val node, const char* prefix, size_t count, bool restricted)
 {
     if (node == nullptr || node->type != yajl_t_object)
         return;
-    for (size_t i = 0; i < count; ++i) {
+    size_t depth = 0;
+    walk_stack[0] = {node, prefix, 0, count};
+    for (;;) {
+        walk_frame& frame = walk_stack[depth];
+        if (frame.next == frame.count) {
+            if (depth-- == 0)
+                return;
+            continue;
+        }
+        const size_t i = frame.next++;
         // The parser allocated each key, so it is ours to rewrite in place.
-        char* const key = const_cast<char*>(node->u.object.keys[i]);
+        char* const key = const_cast<char*>(frame.node->u.object.keys[i]);
         to_shell_name(key);
-        const yajl_val value = node->u.object.values[i];
+        const yajl_val value = frame.node->u.object.values[i];
         if (value == nullptr)
             continue;
         if (value->type == yajl_t_object) {
             if (!restricted || object_is_allow(key))
-                print_node_shell(value, key, value->u.object.len, restricted);
+                walk_stack[++depth] = {value, key, 0, value->u.object.len};
         } else if (value->type == yajl_t_string) {
-            print_string_shell(key, prefix, value->u.string);
+            print_string_shell(key, frame.prefix, value->u.string);
         }
     }
 }
@@ -170,15 +189,18 @@ void print_selection(yajl_val root, int argc, char** argv, bool restricted)
         print_sections(root, argv + first, argc - first, restricted);
 }
 
-// A setuid or setgid install needs its elevated ids only to read the file.
+// A setuid or setgid install needs its elevated ids only to open the file.
+// Then nobody may read this process's memory, which holds what the caller
+// may not see, whatever fs.suid_dumpable says.
 bool drop_privileges(uid_t uid, uid_t euid)
 {
     gid_t gid, egid, sgid;
     if (getresgid(&gid, &egid, &sgid) != 0)
         return false;
-    if (euid == uid && egid == gid)
-        return true;
-    return setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0;
+    if ((euid != uid || egid != gid)
+        && (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0))
+        return false;
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
 using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { free_config(root); })>;
@@ -191,13 +213,14 @@ int main(int argc, char** argv)
     getresuid(&uid, &euid, &suid);
     const bool restricted = uid != 0;
     {
-        const config_tree root(read_config_file());
-        if (!root)
-            return 2;
+        const config_file file = open_config_file();
         if (!drop_privileges(uid, euid)) {
             std::fputs("error encountered on privilege drop\n", stderr);
             return 2;
         }
+        const config_tree root(read_config_file(file));
+        if (!root)
+            return 2;
         print_selection(root.get(), argc, argv, restricted);
     }
     flush_output();
