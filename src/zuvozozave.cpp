@@ -86,23 +86,38 @@ bool object_is_allow(const char* name)
 }
 
 // Inside double quotes only " \ $ ` keep a meaning; inside apostrophes
-// nothing does, and an apostrophe is written as '"'"'.
+// nothing does, and an apostrophe is written as '"'"'. In BIG5, BIG5-HKSCS,
+// GBK, GB18030, Shift_JIS and JOHAB, bash and ksh93 may read a byte above 0x7F
+// together with the byte after it: the backslash of an escape, or a digit,
+// which bash in GB18030 then joins with the quote after it. Closing and
+// reopening the quotes between them keeps every byte on its own.
 void put_escaped(const char* value)
 {
-    const char* const special = kiv_quote == '\'' ? "'" : "\"\\$`";
-    for (;;) {
-        const size_t plain = std::strcspn(value, special);
-        put(value, plain);
-        value += plain;
-        if (*value == '\0')
+    const char* const stops = kiv_quote == '\'' ? "'0123456789" : "\"\\$`0123456789";
+    const char* run = value;
+    for (const char* p = value;; ++p) {
+        p += std::strcspn(p, stops);
+        if (p > value && static_cast<unsigned char>(p[-1]) > 0x7F && *p != '\0' && *p != '\'') {
+            put(run, p - run);
+            put(kiv_quote);
+            put(kiv_quote);
+            run = p;
+        }
+        if (*p >= '0' && *p <= '9') {
+            while (p[1] >= '0' && p[1] <= '9')
+                ++p;
+            continue;
+        }
+        put(run, p - run);
+        if (*p == '\0')
             return;
-        if (*value == '\'') {
+        if (*p == '\'') {
             put("'\"'\"'");
         } else {
             put('\\');
-            put(*value);
+            put(*p);
         }
-        ++value;
+        run = p + 1;
     }
 }
 
