@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # The layout the formatters of Debian 12 and 13 both accept. Other versions
 # may lay out the same code otherwise, so with them the check is skipped.
 set -eu
@@ -8,4 +9,8 @@ case $versions in
 *) echo "skipped: the layout is kept for black 23 and 25 and clang-format 14 and 19: $versions"
     exit 77 ;;
 esac
-black -q --check . && clang-format -n --Werror src/* && ! grep -E '.{101}' tests/*
+black -q --check . && clang-format -n --Werror src/*
+# No line of the tests over 100 columns: grep finds none (1), not an error (2).
+status=0
+grep -nE '.{101}' tests/*.py tests/*.sh tests/CMakeLists.txt debian/tests/* || status=$?
+[ "$status" = 1 ]

@@ -1,12 +1,15 @@
-# What the checks that run the tool as uid 0 and as uid 65534 share (argv:
-# TOOL CONFIG BUILD SOURCE): a /tmp of their own, a way to put a document at
-# the configuration path there, and a way to run a command as nobody. A caller
-# other than root runs the check again in a user namespace made from its
-# subordinate ids, where it is uid 0 and uid 65534 exists too; without one,
-# or without a mount namespace, the check is skipped.
-import contextlib, ctypes, getpass, os, shutil, signal, subprocess, sys, tempfile
+# SPDX-License-Identifier: ISC
+# What the checks that run the tool share (argv: TOOL CONFIG BUILD SOURCE): a
+# place for documents at the configuration path, a way to run a command as
+# nobody, and what this machine allows. Root, and a caller whose subordinate
+# ids make a user namespace where it is uid 0, get a /tmp of the check's own
+# without network (PRIVATE), where uid 65534 exists too (ROOT). Anyone else,
+# as in a buildd, runs the checks as they are, in the real /tmp, restricted;
+# what needs uid 0 is skipped, and ALONE says why.
+import atexit, contextlib, ctypes, getpass, os, shutil, signal, subprocess, sys, tempfile
 
 BUILT, CONFIG, BUILD, SOURCE = sys.argv[1:5]
+HERE = os.path.dirname(CONFIG)
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
@@ -15,6 +18,7 @@ def skip(why):
     sys.exit(77)
 
 
+ALONE = None
 if os.geteuid() != 0:
     userns = ["unshare", "--map-root-user", "--map-auto"]
     with tempfile.TemporaryFile() as err:
@@ -32,23 +36,39 @@ if os.geteuid() != 0:
         err.seek(0)
         said = err.read().decode(errors="replace").strip().splitlines()[-1:]
     hint = f"is uidmap installed, are user namespaces allowed, has {getpass.getuser()} subuids?"
-    skip(f"no user namespace with uid 65534: {': '.join(said + [hint])}")
+    ALONE = f"no user namespace with uid 0 and 65534: {': '.join(said + [hint])}"
+ROOT = ALONE is None
+if not ROOT:
+    NOBODY = []
 # The build and the checkout may lie in the /tmp about to be covered: they stay
 # in reach through descriptors.
-BUILT, SOURCE = (f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, SOURCE))
+BUILT, BUILD, SOURCE = (
+    f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, BUILD, SOURCE)
+)
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
 libc = ctypes.CDLL(None, use_errno=True)
 MS_REC, MS_PRIVATE, CLONE_NEWNS, CLONE_NEWNET = 0x4000, 0x40000, 0x20000, 0x40000000
-if (
+PRIVATE = not (
     libc.unshare(CLONE_NEWNS | CLONE_NEWNET)
     or libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None)
     or libc.mount(b"tmpfs", b"/tmp", b"tmpfs", 0, b"mode=755")
-):
-    skip(f"no mount namespace with a /tmp of its own: {os.strerror(ctypes.get_errno())}")
+)
+if not PRIVATE:
+    ALONE = ALONE or f"no mount namespace: {os.strerror(ctypes.get_errno())}"
+    # Left by a run of ours that was killed; another user's is not ours to take.
+    if os.path.isdir(HERE) and not os.path.islink(HERE) and os.stat(HERE).st_uid == os.geteuid():
+        shutil.rmtree(HERE)
+    try:
+        os.mkdir(HERE)
+    except FileExistsError:
+        skip(f"{HERE} belongs to another user")
+    atexit.register(shutil.rmtree, HERE, True)
+else:
+    os.mkdir(HERE)
+os.chmod(HERE, 0o755)
 tempfile.tempdir = "/tmp"
-os.makedirs(os.path.dirname(CONFIG))
-TOOL = shutil.copy(BUILT, f"{os.path.dirname(CONFIG)}/zuvozozave")
+TOOL = shutil.copy(BUILT, f"{HERE}/zuvozozave")
 
 
 def place(content, mode=0o644):
@@ -65,9 +85,11 @@ def place(content, mode=0o644):
         os.chmod(CONFIG, 0 if content == "unreadable" else mode)
 
 
-def unprivileged(cmd):
-    # Runs cmd as uid 65534 with an empty environment and no input, in a fresh empty folder.
+def unprivileged(cmd, env={}):
+    # Runs cmd as uid 65534 (or as the caller, who is not root) with only env and no
+    # input, in a fresh empty folder.
     with tempfile.TemporaryDirectory() as empty:
-        os.chown(empty, 65534, 65534)
-        run = dict(cwd=empty, env={}, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        if ROOT:
+            os.chown(empty, 65534, 65534)
+        run = dict(cwd=empty, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         return subprocess.run(NOBODY + cmd, **run)

@@ -1,13 +1,25 @@
+# SPDX-License-Identifier: ISC
 # Setuid and setgid copies run by nobody print exactly the restricted view,
-# with all their user and group ids 65534 while they write; a privilege drop
-# that the kernel refuses prints nothing, says so and ends with status 2.
-import ctypes, os, platform, shutil, struct, subprocess, sys, tempfile
+# with all their user and group ids 65534 while they write; a setuid run opens
+# the file, gives up root and makes itself undumpable before it reads the file
+# or says anything; a privilege drop that the kernel refuses prints nothing,
+# says so and ends with status 2.
+import ctypes, os, re, shutil, struct, subprocess, sys, tempfile
 from subprocess import PIPE
-from harness import NOBODY, TOOL, place
+from harness import ALONE, CONFIG, NOBODY, PRIVATE, TOOL, place, skip
 
 BIG = "x" * 200000  # over two pipe buffers: still writing when we look
-# A seccomp filter: load the syscall number; setresgid (119 on x86_64) gets EPERM; allow the rest.
-FILTER = [(0x20, 0, 0, 0), (0x15, 0, 1, 119), (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]
+# setresgid for each ELF machine this kernel runs natively: x86-64, i386, AArch64, Arm.
+SETRESGID = {"x86_64": {62: 119, 3: 210}, "aarch64": {183: 149, 40: 210}}.get(os.uname().machine)
+with open(TOOL, "rb") as f:
+    MACHINE = int.from_bytes(f.read(20)[18:], "little")
+if not PRIVATE or ALONE:
+    skip(f"setuid copies need uid 0 and a /tmp of the check's own: {ALONE}")
+if MACHINE not in (SETRESGID or {}):
+    skip(f"the tool (ELF machine {MACHINE}) runs under emulation, which ignores the setuid bit")
+# A seccomp filter: load the syscall number; setresgid gets EPERM; allow the rest.
+FILTER = [(0x20, 0, 0, 0), (0x15, 0, 1, SETRESGID[MACHINE]), (0x06, 0, 0, 0x50001)]
+FILTER.append((0x06, 0, 0, 0x7FFF0000))
 FILTER = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *i) for i in FILTER))
 
 
@@ -30,10 +42,21 @@ with tempfile.TemporaryDirectory() as work:
         got = (first + p.stdout.read(), p.stderr.read(), p.wait(), ids)
         want = (f'basic_big="{BIG}"\n'.encode(), b"", 0, [["65534"] * 4] * 2)
         checks[f"mode {mode:o}: nobody gets the restricted view, as 65534 alone"] = got == want
-if platform.machine() == "x86_64":
-    p = subprocess.run([TOOL], preexec_fn=refuse_setresgid, capture_output=True)
-    got = (p.returncode, p.stdout, p.stderr)
-    checks["a refused drop says so"] = got == (2, b"", b"error encountered on privilege drop\n")
+    # A setuid run opens the file (or finds a FIFO there), gives up root and turns
+    # undumpable before it reads the file or says anything.
+    drop = r".*setresuid\(.*prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\).*"
+    opened = re.escape(f'"{CONFIG}", O_RDONLY') + r"[^\n]*= (\d+)" + drop + r"read\(\1, "
+    refused = re.escape(f'"{CONFIG}"') + drop + r'write\(2, "error encountered on file read'
+    for doc, calls in ("{}", opened), ("fifo", refused):
+        place(doc)
+        subprocess.run(
+            ["strace", "-qq", "-o", f"{work}/trace", "-u", "nobody", f"{work}/tool"], stderr=PIPE
+        )
+        name = f"on {doc}: a setuid run opens, gives up root, turns undumpable, then acts"
+        checks[name] = re.search(calls, open(f"{work}/trace").read(), re.S) is not None
+p = subprocess.run([TOOL], preexec_fn=refuse_setresgid, capture_output=True)
+got = (p.returncode, p.stdout, p.stderr)
+checks["a refused drop says so"] = got == (2, b"", b"error encountered on privilege drop\n")
 for name, ok in checks.items():
     print(f"privileges: {'ok  ' if ok else 'FAIL'} {name}")
 sys.exit(not all(checks.values()))
