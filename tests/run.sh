@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Builds the release and the sanitizer (ASan + UBSan) variants with warnings
 # as errors, in build/suite of the checkout, and runs the suite on each: a
 # line per check, the whole log of a variant that fails, then the totals.
@@ -7,8 +8,9 @@ cd "$(dirname "$0")/.."
 mkdir -p build/suite
 for sanitize in OFF ON; do
     dir=build/suite/$sanitize log=build/suite/$sanitize.log
-    { cmake -S . -B "$dir" -DZUVOZOZAVE_WERROR=ON -DZUVOZOZAVE_SANITIZE=$sanitize &&
-        cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1 || { cat "$log" && exit 1; }
+    set -- -DZUVOZOZAVE_WERROR=ON -DZUVOZOZAVE_SANITIZE=$sanitize -DZUVOZOZAVE_LINT=ON
+    { cmake -S . -B "$dir" "$@" && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1 ||
+        { cat "$log" && exit 1; }
     ctest --test-dir "$dir" -V -j2 >>"$log" 2>&1 || cat "$log"
     echo "== sanitizers $sanitize"
     sed -n 's/^[0-9]*: \([a-z]*: \)/\1/p; s/^ *[0-9]*\/[0-9]* Test *#[0-9]*: //p' "$log"
