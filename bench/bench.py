@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Start-up and throughput of zuvozozave against /bin/true, jq and python3,
 all measured in one run. Usage: python3 bench/bench.py BUILD_DIR
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The whole-document export done with jq: same prefixes and name mapping,
 # values quoted by @sh. Usage: jq -r -f export.jq configuration
 def name: gsub("[^A-Za-z0-9_]"; "_");

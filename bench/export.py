@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The whole-document export done with Python: same prefixes and name
 mapping, values quoted by shlex.quote. Usage: python3 export.py configuration"""
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Builds the tool and shows the shipped example configuration, then what
 # root and a restricted caller get from it. Run by another user, it shows
 # that user's own view, which is the restricted one.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # shellcheck shell=sh
 # /etc/profile.d/kiosk.sh: takes the kiosk's locale, time zone and desktop
 # settings from the system configuration at login.
