@@ -19,11 +19,11 @@ SECRET, DESK = 'secret_y="2"\nmenus_z="3"\n', 'desktop_theme="dark"\nicewm_font=
 NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="me"\n_sq_v="w"\n'
 # Brackets in strings and comments don't nest, nor do 10,001 closed arrays in
 # a row; "/*/" opens a comment, and the text may end in an open one.
-SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"k": {"[": "x"}, "l": [%s[]]} /*'
+SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"menu": {"[": "x"}, "l": [%s[]]} /*'
 SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
 MB = '{"v": "中$ä5é\'x9"}'  # quotes reopened after a byte above 0x7F: before \$ and 5, not ' or x
 FILL = "x" * 65532
-DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "a":' + '{"a":' * 9998 + '"x"' + "}" * 9999
+DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9998 + '"x"' + "}" * 9999
 FULL = open("/dev/full", "wb")
 READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
@@ -36,17 +36,17 @@ CASES = [
     (DOC, 1, ["basic", "desktop", "network", "my-sec", "host", "Basic"], 0, BASIC + DESK, ""),
     (DOC, 0, ["my-sec", "802.1x", "num", "text", "missing"], 0,
      'my_sec_a="b"\n_802_1x_identity="me"\n', ""),
-    (SCAN, 0, [], 0, '_s="\\"' + "{" * 20000 + '"\nk__="x"\n', ""),
-    ('{"a": "' + "x" * 10000 + "\\", 0, [], 2, "", ""),  # ends after a backslash
-    (DEEP, 0, [], 0, 'a_a="x"\n', ""),
-    ("[" * 10001 + "]" * 10001, 0, [], 2, "", ""),
-    ("missing", 0, [], 2, "", ""),
-    ("", 0, [], 2, "", READ),
-    ("fifo", 0, [], 2, "", READ),
-    ("short", 0, [], 2, "", READ),
+    (SCAN, 1, [], 0, '_s="\\"' + "{" * 20000 + '"\nmenu__="x"\n', ""),
+    ('{"a": "' + "x" * 10000 + "\\", 1, [], 2, "", ""),  # ends after a backslash
+    (DEEP, 1, [], 0, 'basic_basic="x"\n', ""),
+    ("[" * 10001 + "]" * 10001, 1, [], 2, "", ""),
+    ("missing", 1, [], 2, "", ""),
+    ("", 1, [], 2, "", READ),
+    ("fifo", 1, [], 2, "", READ),
+    ("short", 1, [], 2, "", READ),
     ("unreadable", 1, [], 2, "", OPEN),
     (DOC, 1, ["-sq"], 1, "", "error encountered on output write\n"),
-    ('{"a": "%s"}' % FILL, 0, [], 0, '_a="%s"\n' % FILL, ""),  # 64 KiB full before the quote
+    ('{"a": "%s"}' % FILL, 1, [], 0, '_a="%s"\n' % FILL, ""),  # 64 KiB full before the quote
     (MB, 1, [], 0, '_v="中""\\$ä""5é\'x9"\n', ""),
     (MB, 1, ["-sq"], 0, "_v='中$ä''5é'\"'\"'x9'\n", ""),
 ]
