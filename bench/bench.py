@@ -17,11 +17,9 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.abspath(sys.argv[1])
 TOOL = os.path.join(BUILD, "zuvozozave")
-CONFIG = re.search(
-    r"^ZUVOZOZAVE_CONFIG_PATH:STRING=(.*)$",
-    open(os.path.join(BUILD, "CMakeCache.txt")).read(),
-    re.M,
-).group(1)
+CACHE = open(os.path.join(BUILD, "CMakeCache.txt")).read()
+CONFIG = re.search(r"^ZUVOZOZAVE_CONFIG_PATH:STRING=(.*)$", CACHE, re.M).group(1)
+CXX = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", CACHE, re.M).group(1)
 if CONFIG != os.path.join(BUILD, "configuration"):
     sys.exit(f"{TOOL} reads {CONFIG}, not a file of its build folder: see bench/README.md")
 MB = 1 << 20
@@ -119,6 +117,8 @@ def report(r):
     t, m10, m100, z = "typical", "10 MB", "100 MB", "zuvozozave"
     cpu = re.search(r"model name\s*:\s*(.*)", open("/proc/cpuinfo").read())
     print(f'machine: {platform.platform()}, {cpu.group(1) if cpu else "?"}, {os.cpu_count()} cores')
+    compiler = subprocess.run([CXX, "--version"], capture_output=True, text=True).stdout
+    print(f"compiler: {compiler.splitlines()[0]}")
     print(f'typical configuration: {r[t, "size"]} bytes\n')
     print("| configuration | command | instructions | median wall | peak RSS |")
     print("|---|---|---:|---:|---:|")
