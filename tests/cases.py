@@ -21,7 +21,8 @@ NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="m
 # a row; "/*/" opens a comment, and the text may end in an open one.
 SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"menu": {"[": "x"}, "l": [%s[]]} /*'
 SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
-MB = '{"v": "中$ä5é\'x9"}'  # quotes reopened after a byte above 0x7F: before \$ and 5, not ' or x
+# Quotes reopened after a byte above 0x7F: before \$ and 5, not before ' or x.
+MB = '{"v": "中$ä5é\'x9"}'
 FILL = "x" * 65532
 DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9998 + '"x"' + "}" * 9999
 FULL = open("/dev/full", "wb")

@@ -1,13 +1,14 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# The Debian package as a distribution builds it (argv: SOURCE WORK): two
+# The Debian package as a distribution builds it (argv: SOURCE): two
 # builds of the checkout in different folders, under different umasks and at
 # different times, give the same .debs; lintian has nothing to say, not even
 # pedantic; blhc finds the packager's flags on every line; the tool is
 # shipped 4755 root:root, hardened, beside a debug symbols package.
 set -eu
-source=$1 work=$2
-rm -rf "$work"
+source=$1
+# dh runs debian/rules itself, so not in a build folder that may lie in a noexec /tmp.
+work=$(mktemp -d /var/tmp/zuvozozave-package.XXXXXX) && trap 'rm -rf "$work"' EXIT
 for build in a b; do
     mkdir -p "$work/$build/zuvozozave"
     git -C "$source" ls-files -co --exclude-standard -z | (cd "$source" &&
