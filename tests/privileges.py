@@ -18,8 +18,8 @@ with subprocess.Popen([TOOL], stdout=PIPE) as p:
     if os.path.basename(runs := os.readlink(f"/proc/{p.pid}/exe")) != "zuvozozave":
         skip(f"the tool runs under emulation ({runs}), which ignores the setuid bit")
 # A seccomp filter: load the syscall number; setresgid gets EPERM; allow the rest.
-with open(TOOL, "rb") as f:  # ELF machine: x86-64, i386, AArch64, Arm
-    SETRESGID = {62: 119, 3: 210, 183: 149, 40: 210}[int.from_bytes(f.read(20)[18:], "little")]
+MACHINE = int.from_bytes(open(TOOL, "rb").read(20)[18:], "little")
+SETRESGID = {62: 119, 3: 210, 183: 149, 40: 210}[MACHINE]  # x86-64, i386, AArch64, Arm
 FILTER = [(0x20, 0, 0, 0), (0x15, 0, 1, SETRESGID), (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]
 FILTER = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *i) for i in FILTER))
 
@@ -45,19 +45,18 @@ with tempfile.TemporaryDirectory() as work:
         checks[f"mode {mode:o}: nobody gets the restricted view, as 65534 alone"] = got == want
     # A setuid run opens the file (or finds a FIFO there), gives up root and turns
     # undumpable before it reads the file or says anything.
-    drop = r".*setresuid\(.*prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\).*"
+    drop = r".*setresuid(?:32)?\(.*prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\).*"
     opened = re.escape(f'"{CONFIG}", O_RDONLY') + r"[^\n]*= (\d+)" + drop + r"read\(\1, "
     refused = re.escape(f'"{CONFIG}"') + drop + r'write\(2, "error encountered on file read'
+    strace = ["strace", "-qqo", f"{work}/trace", "-u", "nobody", f"{work}/tool"]
     for doc, calls in ("{}", opened), ("fifo", refused):
         place(doc)
-        subprocess.run(
-            ["strace", "-qq", "-o", f"{work}/trace", "-u", "nobody", f"{work}/tool"], stderr=PIPE
-        )
+        subprocess.run(strace, stderr=PIPE)
         name = f"on {doc}: a setuid run opens, gives up root, turns undumpable, then acts"
         checks[name] = re.search(calls, open(f"{work}/trace").read(), re.S) is not None
 p = subprocess.run([TOOL], preexec_fn=refuse_setresgid, capture_output=True)
-got = (p.returncode, p.stdout, p.stderr)
-checks["a refused drop says so"] = got == (2, b"", b"error encountered on privilege drop\n")
+want = (2, b"", b"error encountered on privilege drop\n")
+checks["a refused drop says so"] = (p.returncode, p.stdout, p.stderr) == want
 for name, ok in checks.items():
     print(f"privileges: {'ok  ' if ok else 'FAIL'} {name}")
 sys.exit(not all(checks.values()))
