@@ -1,18 +1,25 @@
 // SPDX-License-Identifier: ISC
 #include "config_file.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr char config_path[] = ZUVOZOZAVE_CONFIG_PATH;
+constexpr char open_error[] = "error encountered on file open\n";
 constexpr char read_error[] = "error encountered on file read\n";
+// Symbolic links followed in one resolution, as the kernel allows.
+constexpr int max_links = 40;
 
 struct free_deleter {
     void operator()(char* p) const { std::free(p); }
@@ -20,10 +27,11 @@ struct free_deleter {
 using text_buffer = std::unique_ptr<char, free_deleter>;
 
 // Reads the whole file into a zero-terminated block of size + 1 bytes, or
-// reports and returns null.
+// returns null, after a message where one is due: a block that can't be had
+// is silent.
 text_buffer load_text(const config_file& file, size_t& size)
 {
-    if (file.fd < 0) {
+    if (file.file.fd < 0) {
         if (file.error != nullptr)
             std::fputs(file.error, stderr);
         return nullptr;
@@ -31,10 +39,14 @@ text_buffer load_text(const config_file& file, size_t& size)
     // The size and type of what was opened: the path may have been renamed
     // over since.
     struct stat status;
-    if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(file.file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         std::fputs(read_error, stderr);
         return nullptr;
     }
+    // No block is larger than PTRDIFF_MAX, and a 64-bit size would be cut
+    // short on its way to a 32-bit size_t.
+    if (static_cast<std::uintmax_t>(status.st_size) >= std::uintmax_t{PTRDIFF_MAX})
+        return nullptr;
     size = status.st_size;
     text_buffer text(static_cast<char*>(std::calloc(size + 1, 1)));
     if (!text)
@@ -43,7 +55,7 @@ text_buffer load_text(const config_file& file, size_t& size)
     // signal handler is installed, so a read is never interrupted (EINTR).
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = read(file.fd, text.get() + got, size - got);
+        const ssize_t n = read(file.file.fd, text.get() + got, size - got);
         if (n <= 0)
             break;
         got += n;
@@ -61,7 +73,6 @@ bool nesting_within_limit(const char* p)
 {
     unsigned depth = 0;
     for (;;) {
-        p += std::strcspn(p, "\"/[]{}");
         switch (*p++) {
         case '\0':
             return true;
@@ -88,7 +99,8 @@ bool nesting_within_limit(const char* p)
             if (++depth > max_config_depth)
                 return false;
             break;
-        default:
+        case ']':
+        case '}':
             if (depth > 0)
                 --depth;
         }
@@ -97,23 +109,83 @@ bool nesting_within_limit(const char* p)
 
 } // namespace
 
-config_file::~config_file()
+descriptor::~descriptor()
 {
     if (fd >= 0)
         close(fd);
 }
 
-config_file open_config_file()
+namespace {
+
+bool is_trusted_directory(const struct stat& status)
 {
+    return S_ISDIR(status.st_mode) && status.st_uid == 0
+        && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Resolves the path as the kernel would, one component at a time and
+// without following any, so that each directory is checked before anything
+// is opened in it: a directory that another user may change could point the
+// elevated open at any file. The root is the component "/".
+config_file open_trusted()
+{
+    // The path left to resolve, and room for the next one: a link's target
+    // followed by what was left after the link.
+    char buffers[2][PATH_MAX] = {ZUVOZOZAVE_CONFIG_PATH};
+    char *path = buffers[0], *spare = buffers[1];
+    descriptor dir(AT_FDCWD);
+    for (int links = 0; *path != '\0';) {
+        char* const end = *path == '/' ? path + 1 : path + std::strcspn(path, "/");
+        const char separator = std::exchange(*end, '\0'); // path is the component now
+        descriptor node(openat(dir.fd, path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        *end = separator;
+        struct stat status;
+        if (node.fd < 0 || fstat(node.fd, &status) != 0)
+            return {descriptor(), nullptr};
+        if (S_ISLNK(status.st_mode)) {
+            // An absolute target starts again at "/".
+            const ssize_t size = readlinkat(node.fd, "", spare, PATH_MAX);
+            const size_t left = std::strlen(end) + 1;
+            if (++links > max_links || size <= 0 || size + left > PATH_MAX)
+                return {descriptor(), nullptr};
+            std::memcpy(spare + size, end, left);
+            std::swap(path, spare);
+        } else if (S_ISDIR(status.st_mode)) {
+            if (!is_trusted_directory(status))
+                return {descriptor(), open_error};
+            std::swap(dir.fd, node.fd);
+            for (path = end; *path == '/';)
+                ++path;
+        } else if (separator != '\0') {
+            return {descriptor(), nullptr}; // not a directory
+        } else if (!S_ISREG(status.st_mode)) {
+            return {descriptor(), read_error};
+        } else {
+            // Only root can have renamed another file here since: the
+            // directory is trusted.
+            const int fd
+                = openat(dir.fd, path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+            return {descriptor(fd), fd < 0 ? open_error : nullptr};
+        }
+    }
+    return {descriptor(), read_error}; // the path names a directory
+}
+
+} // namespace
+
+config_file open_config_file(bool elevated)
+{
+    if (elevated)
+        return open_trusted();
     // A FIFO would block the open, and other non-regular files have no size.
     struct stat status;
     if (stat(config_path, &status) != 0)
-        return {-1, nullptr};
+        return {descriptor(), nullptr};
     if (!S_ISREG(status.st_mode))
-        return {-1, read_error};
+        return {descriptor(), read_error};
     // O_NONBLOCK keeps a FIFO swapped in after the stat from blocking us.
-    const int fd = open(config_path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    return {fd, fd < 0 ? "error encountered on file open\n" : nullptr};
+    const int fd = openat(AT_FDCWD, config_path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    return {descriptor(fd), fd < 0 ? open_error : nullptr};
 }
 
 yajl_val read_config_file(const config_file& file)
@@ -133,33 +205,36 @@ yajl_val read_config_file(const config_file& file)
 void free_config(yajl_val root)
 {
     // yajl_tree_free recurses once per level, and a setuid run inherits the
-    // caller's stack limit, however small. So containers are released deepest
-    // first from a stack of our own, and it only ever meets their leaves.
+    // caller's stack limit, however small. So containers are released
+    // deepest first from a stack of our own, each cut from its parent once
+    // released: yajl_tree_free then meets no container that holds another,
+    // and frees each node once.
     struct frame {
-        yajl_val* slot;
+        yajl_val node;
         size_t next;
     };
     static frame stack[max_config_depth];
+    const auto children = [](yajl_val node) -> std::span<yajl_val> {
+        if (YAJL_IS_OBJECT(node))
+            return {node->u.object.values, node->u.object.len};
+        if (YAJL_IS_ARRAY(node))
+            return {node->u.array.values, node->u.array.len};
+        return {};
+    };
     size_t depth = 0;
-    stack[0] = {&root, 0};
+    stack[0] = {root, 0};
     for (;;) {
         frame& top = stack[depth];
-        const yajl_val node = *top.slot;
-        const bool object = YAJL_IS_OBJECT(node);
-        yajl_val* const children = object ? node->u.object.values
-            : YAJL_IS_ARRAY(node)         ? node->u.array.values
-                                          : nullptr;
-        const size_t count = object ? node->u.object.len : children ? node->u.array.len : 0;
-        while (top.next < count && !YAJL_IS_OBJECT(children[top.next])
-            && !YAJL_IS_ARRAY(children[top.next]))
+        const std::span<yajl_val> below = children(top.node);
+        while (top.next < below.size() && children(below[top.next]).empty())
             ++top.next;
-        if (top.next < count) {
-            stack[++depth] = {&children[top.next++], 0};
+        if (top.next < below.size()) {
+            stack[++depth] = {below[top.next], 0};
             continue;
         }
-        yajl_tree_free(node);
-        *top.slot = nullptr;
+        yajl_tree_free(top.node);
         if (depth-- == 0)
             return;
+        children(stack[depth].node)[stack[depth].next++] = nullptr;
     }
 }

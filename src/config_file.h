@@ -6,20 +6,32 @@
 // Trees from read_config_file nest objects and arrays at most this deep.
 constexpr unsigned max_config_depth = 10000;
 
-// The configuration as opened with the ids the process started with: its
-// descriptor, or -1 and the message that read_config_file is to give, if any.
-struct config_file {
+// A descriptor, closed with its owner.
+struct descriptor {
+    explicit descriptor(int fd = -1)
+        : fd(fd)
+    {
+    }
+    descriptor(const descriptor&) = delete;
+    descriptor& operator=(const descriptor&) = delete;
+    ~descriptor();
     int fd;
+};
+
+// The configuration as opened with the ids the process started with: its
+// descriptor, or none and the message that read_config_file is to give, if any.
+struct config_file {
+    descriptor file;
     const char* error;
-    ~config_file();
 };
 
 // Opens the configuration without reading it or writing anything, so that a
-// setuid run may give up its privileges before it reads.
-config_file open_config_file();
+// setuid run may give up its privileges before it reads. An elevated run
+// opens it only through directories that root alone may change.
+config_file open_config_file(bool elevated);
 
-// Reads and parses an opened configuration into a tree, or returns null
-// after reporting why (some failures are silent by design).
+// Reads and parses an opened configuration into a tree, or returns null,
+// after a message where one is due.
 yajl_val read_config_file(const config_file& file);
 
 // Releases a tree from read_config_file; null is accepted.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "config_file.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -64,16 +65,25 @@ void put(char c)
     out.data[out.used++] = c;
 }
 
-bool is_name_byte(char c)
+// What a test says of each byte, for the loops that test every byte of a text.
+template <typename Test> constexpr std::array<bool, 256> byte_table(Test test)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    std::array<bool, 256> table{};
+    for (unsigned c = 0; c < table.size(); ++c)
+        table[c] = test(c);
+    return table;
 }
 
-// Makes a shell-safe name part: anything but [A-Za-z0-9_] becomes '_'.
+constexpr auto name_bytes = byte_table([](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+});
+
+// Makes a shell-safe name part: anything but [A-Za-z0-9_] becomes '_'. A
+// name made so stays as it is when made again, as a section named twice is.
 void to_shell_name(char* name)
 {
     for (; *name != '\0'; ++name)
-        if (!is_name_byte(*name))
+        if (!name_bytes[static_cast<unsigned char>(*name)])
             *name = '_';
 }
 
@@ -85,40 +95,63 @@ bool object_is_allow(const char* name)
     return false;
 }
 
-// Inside double quotes only " \ $ ` keep a meaning; inside apostrophes
-// nothing does, and an apostrophe is written as '"'"'. In BIG5, BIG5-HKSCS,
-// GBK, GB18030, Shift_JIS and JOHAB, bash and ksh93 may read a byte above 0x7F
-// together with the byte after it: the backslash of an escape, or a digit,
-// which bash in GB18030 then joins with the quote after it. Closing and
-// reopening the quotes between them keeps every byte on its own.
+// Inside double quotes only " \ $ ` keep a meaning, and each is escaped with
+// a backslash; inside apostrophes none does, and an apostrophe is written
+// '"'"': the quotes closed, an apostrophe in double quotes, the quotes opened.
+constexpr bool is_escaped(unsigned char c, char quote)
+{
+    return quote == '\'' ? c == '\'' : c == '"' || c == '\\' || c == '$' || c == '`';
+}
+
+// In BIG5, BIG5-HKSCS, GBK, GB18030, Shift_JIS and JOHAB, bash and ksh93 may
+// read a byte above 0x7F together with the byte after it: an escape's
+// backslash, or a digit, which bash in GB18030 then joins with the quote
+// after it. So the quotes are closed and reopened between the two; the
+// escape of an apostrophe closes them itself.
+constexpr bool needs_break(unsigned char c, unsigned char next, char quote)
+{
+    return c > 0x7F && ((next >= '0' && next <= '9') || (quote == '"' && is_escaped(next, quote)));
+}
+
+// The bytes that put_escaped must look at in each mode: the end, the escaped
+// ones and those above 0x7F. All others are copied as they are.
+constexpr std::array<bool, 256> stops_for(char quote)
+{
+    std::array<bool, 256> stops{};
+    for (unsigned c = 0; c < stops.size(); ++c)
+        stops[c] = c == 0 || c > 0x7F || is_escaped(c, quote);
+    return stops;
+}
+constexpr auto double_quote_stops = stops_for('"'), apostrophe_stops = stops_for('\'');
+
 void put_escaped(const char* value)
 {
-    const char* const stops = kiv_quote == '\'' ? "'0123456789" : "\"\\$`0123456789";
-    const char* run = value;
-    for (const char* p = value;; ++p) {
-        p += std::strcspn(p, stops);
-        if (p > value && static_cast<unsigned char>(p[-1]) > 0x7F && *p != '\0' && *p != '\'') {
-            put(run, p - run);
-            put(kiv_quote);
-            put(kiv_quote);
-            run = p;
-        }
-        if (*p >= '0' && *p <= '9') {
-            while (p[1] >= '0' && p[1] <= '9')
-                ++p;
+    const auto& stops = kiv_quote == '\'' ? apostrophe_stops : double_quote_stops;
+    const char* run = value; // the bytes passed over and not yet put
+    const char* p = value;
+    for (;; ++p) {
+        const unsigned char c = *p;
+        if (!stops[c])
             continue;
+        if (c == '\0')
+            break;
+        if (is_escaped(c, kiv_quote)) {
+            put(run, p - run);
+            if (c == '\'') {
+                put("'\"'\"'");
+            } else {
+                put('\\');
+                put(*p);
+            }
+            run = p + 1;
+        } else if (needs_break(c, p[1], kiv_quote)) {
+            put(run, p + 1 - run);
+            put(kiv_quote);
+            put(kiv_quote);
+            run = p + 1;
         }
-        put(run, p - run);
-        if (*p == '\0')
-            return;
-        if (*p == '\'') {
-            put("'\"'\"'");
-        } else {
-            put('\\');
-            put(*p);
-        }
-        run = p + 1;
     }
+    put(run, p - run);
 }
 
 void print_string_shell(const char* key, const char* prefix, const char* value)
@@ -207,17 +240,19 @@ void print_selection(yajl_val root, int argc, char** argv, bool restricted)
 // A setuid or setgid install needs its elevated ids only to open the file.
 // Then nobody may read this process's memory, which holds what the caller
 // may not see, whatever fs.suid_dumpable says.
-bool drop_privileges(uid_t uid, uid_t euid)
+bool drop_privileges(bool elevated, uid_t uid, gid_t gid)
 {
-    gid_t gid, egid, sgid;
-    if (getresgid(&gid, &egid, &sgid) != 0)
+    // The group first: once the user ids are the caller's, the group ids
+    // can no longer be changed.
+    if (elevated && (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0))
         return false;
-    if ((euid != uid || egid != gid)
-        && (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0))
-        return false;
+    // Every run turns undumpable: it costs one call, and a setuid run then
+    // takes no path that an ordinary run doesn't.
     return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
+// Released although the process ends right after, so that the sanitizers'
+// leak check sees every other block as the leak it is.
 using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { free_config(root); })>;
 
 } // namespace
@@ -225,11 +260,14 @@ using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { fre
 int main(int argc, char** argv)
 {
     uid_t uid, euid, suid;
+    gid_t gid, egid, sgid;
     getresuid(&uid, &euid, &suid);
+    getresgid(&gid, &egid, &sgid);
     const bool restricted = uid != 0;
+    const bool elevated = euid != uid || egid != gid;
     {
-        const config_file file = open_config_file();
-        if (!drop_privileges(uid, euid)) {
+        const config_file file = open_config_file(elevated);
+        if (!drop_privileges(elevated, uid, gid)) {
             std::fputs("error encountered on privilege drop\n", stderr);
             return 2;
         }

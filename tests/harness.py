@@ -43,14 +43,32 @@ NOBODY = NOBODY if ROOT else []
 BUILT, SOURCE = (f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, SOURCE))
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
+MS_BIND, MS_REC, MS_PRIVATE, CLONE_NEWNS, CLONE_NEWNET = (
+    0x1000,
+    0x4000,
+    0x40000,
+    0x20000,
+    0x40000000,
+)
 libc = ctypes.CDLL(None, use_errno=True)
-MS_REC, MS_PRIVATE, CLONE_NEWNS, CLONE_NEWNET = 0x4000, 0x40000, 0x20000, 0x40000000
 PRIVATE = not (
     libc.unshare(CLONE_NEWNS | CLONE_NEWNET)
     or libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None)
     or libc.mount(b"tmpfs", b"/tmp", b"tmpfs", 0, b"mode=755")
 )
-if not PRIVATE:
+if PRIVATE:
+    # And a root of its own, which uid 0 owns: an elevated run trusts nothing else, and in a
+    # user namespace the host's root belongs to no id mapped there. It holds the host's folders.
+    os.umask(0o022)
+    for name in os.listdir("/"):
+        if os.path.isdir(f"/{name}"):
+            os.mkdir(f"/tmp/{name}")
+            if name != "tmp":
+                libc.mount(
+                    f"/{name}".encode(), f"/tmp/{name}".encode(), None, MS_BIND | MS_REC, None
+                )
+    os.chroot("/tmp")
+else:
     ALONE = ALONE or f"no mount namespace: {os.strerror(ctypes.get_errno())}"
     # Left by a run of ours that was killed; another user's is not ours to take.
     if os.path.isdir(HERE) and not os.path.islink(HERE) and os.stat(HERE).st_uid == os.geteuid():
@@ -67,7 +85,9 @@ TOOL = shutil.copy(BUILT, f"{HERE}/zuvozozave")
 
 
 def place(content, mode=0o644):
-    # Puts a document, or the trouble named, at the configuration path.
+    # Puts a document, or the trouble named, at the configuration path; a document and a
+    # size make a sparse file of that size.
+    content, size = content if isinstance(content, tuple) else (content, None)
     if os.path.lexists(CONFIG):
         os.remove(CONFIG)
     if content == "fifo":
@@ -77,6 +97,7 @@ def place(content, mode=0o644):
     elif content != "missing":
         with open(CONFIG, "w", encoding="utf-8") as f:
             f.write(content)
+            f.truncate(size)
         os.chmod(CONFIG, 0 if content == "unreadable" else mode)
 
 
