@@ -19,6 +19,7 @@ else
     echo "== the root view needs root: sudo sh examples/demo.sh shows it too"
     echo "== as $(id -un), a restricted caller: -sq"
 fi
-$restricted -sq
+# A setuid run reads only through folders that root alone may change.
+$restricted -sq || echo "== refused: a folder on the way to examples/ is not root's alone"
 echo '== restricted, naming sections: basic network menu'
-$restricted basic network menu
+$restricted basic network menu || echo "== refused, as above: see zuvozozave(1), SECURITY"
