@@ -117,6 +117,8 @@ def report(r):
     t, m10, m100, z = "typical", "10 MB", "100 MB", "zuvozozave"
     cpu = re.search(r"model name\s*:\s*(.*)", open("/proc/cpuinfo").read())
     print(f'machine: {platform.platform()}, {cpu.group(1) if cpu else "?"}, {os.cpu_count()} cores')
+    git = ["git", "-C", HERE, "describe", "--always", "--dirty"]
+    print(f"commit: {subprocess.run(git, capture_output=True, text=True).stdout.strip()}")
     compiler = subprocess.run([CXX, "--version"], capture_output=True, text=True).stdout
     print(f"compiler: {compiler.splitlines()[0]}")
     print(f'typical configuration: {r[t, "size"]} bytes\n')

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: ISC
 # Property: random documents, exported in both quoting modes and evaluated by
-# real shells under set -eu, in locales whose characters may end in a
+# real shells under set -euf, in locales whose characters may end in a
 # backslash, give every variable exactly the document's value, in the view of
 # whoever runs the tool; and the shipped login script takes its settings from it.
 import json, os, random, re, subprocess, sys

@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 # Builds the release and the sanitizer (ASan + UBSan) variants with warnings
-# as errors, in build/suite of the checkout, and runs the suite on each: a
-# line per check, the whole log of a variant that fails, then the totals.
+# as errors, in build/suite of the checkout, and runs every check on the
+# release and the cases on the sanitizer build: a line per check, the whole
+# log of a variant that fails, then the totals.
 set -eu
 cd "$(dirname "$0")/.."
 mkdir -p build/suite
