@@ -60,25 +60,21 @@ if PRIVATE:
     # And a root of its own, which uid 0 owns: an elevated run trusts nothing else, and in a
     # user namespace the host's root belongs to no id mapped there. It holds the host's folders.
     os.umask(0o022)
-    for name in os.listdir("/"):
-        if os.path.isdir(f"/{name}"):
-            os.mkdir(f"/tmp/{name}")
-            if name != "tmp":
-                libc.mount(
-                    f"/{name}".encode(), f"/tmp/{name}".encode(), None, MS_BIND | MS_REC, None
-                )
+    for path in (f"/{name}" for name in os.listdir("/")):
+        if os.path.isdir(path):
+            os.mkdir(f"/tmp{path}")
+            if path != "/tmp":
+                libc.mount(path.encode(), f"/tmp{path}".encode(), None, MS_BIND | MS_REC, None)
     os.chroot("/tmp")
 else:
     ALONE = ALONE or f"no mount namespace: {os.strerror(ctypes.get_errno())}"
     # Left by a run of ours that was killed; another user's is not ours to take.
     if os.path.isdir(HERE) and not os.path.islink(HERE) and os.stat(HERE).st_uid == os.geteuid():
         shutil.rmtree(HERE)
-try:
-    os.mkdir(HERE)
-except FileExistsError:
-    skip(f"{HERE} belongs to another user")
-if not PRIVATE:
     atexit.register(shutil.rmtree, HERE, True)
+if os.path.lexists(HERE):
+    skip(f"{HERE} belongs to another user")
+os.mkdir(HERE)
 os.chmod(HERE, 0o755)
 tempfile.tempdir = "/tmp"
 TOOL = shutil.copy(BUILT, f"{HERE}/zuvozozave")

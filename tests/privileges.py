@@ -19,12 +19,11 @@ with subprocess.Popen([TOOL], stdout=PIPE) as p:
     p.stdout.read(1)
     if os.path.basename(runs := os.readlink(f"/proc/{p.pid}/exe")) != "zuvozozave":
         skip(f"the tool runs under emulation ({runs}), which ignores the setuid bit")
-# A seccomp filter: load the syscall number; setresgid gets EPERM; allow the rest.
+# A seccomp filter: load the syscall number; setresgid gets EPERM; allow the rest. Its
+# number on x86-64, i386, AArch64 and Arm, by ELF machine:
 ELF = open(TOOL, "rb").read(20)
 MACHINE = int.from_bytes(ELF[18:], "little" if ELF[5] == 1 else "big")
-SETRESGID = {62: 119, 3: 210, 183: 149, 40: 210}.get(MACHINE)  # x86-64, i386, AArch64, Arm
-if SETRESGID is None:
-    skip(f"no number of setresgid known for the ELF machine {MACHINE}")
+SETRESGID = {62: 119, 3: 210, 183: 149, 40: 210}.get(MACHINE) or skip(f"no setresgid for {MACHINE}")
 FILTER = [(0x20, 0, 0, 0), (0x15, 0, 1, SETRESGID), (0x06, 0, 0, 0x50001), (0x06, 0, 0, 0x7FFF0000)]
 FILTER = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *i) for i in FILTER))
 
@@ -55,9 +54,9 @@ TRUST = [
 checks = {}
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o755)
-    tools = [f"{work}/{mode:o}" for mode in (0o4755, 0o2755)]
+    tools = [shutil.copy(TOOL, f"{work}/{mode:o}") for mode in (0o4755, 0o2755)]
     for tool in tools:
-        os.chmod(shutil.copy(TOOL, tool), int(tool[-4:], 8))
+        os.chmod(tool, int(tool[-4:], 8))
     # A setuid run opens the file (or finds a FIFO there), gives up root and turns
     # undumpable before it reads the file or says anything.
     drop = r".*setresuid(?:32)?\(.*prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\).*"
@@ -70,9 +69,8 @@ with tempfile.TemporaryDirectory() as work:
         subprocess.run(strace, stderr=PIPE)
         name = f"on {doc}: a setuid run opens, gives up root, turns undumpable, then acts"
         checks[name] = re.search(calls, open(f"{work}/trace").read(), re.S) is not None
-    with open(f"{HERE}/../secret", "w") as f:
-        f.write(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}')
-    os.chmod(f"{HERE}/../secret", 0o640)
+    place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', 0o640)
+    os.rename(CONFIG, f"{HERE}/../secret")
     for setup, want in TRUST:
         reset = "chown 0:0 . && chmod 755 . && rm -rf configuration sub && "
         subprocess.run(["sh", "-c", reset + setup], cwd=HERE, check=True)
