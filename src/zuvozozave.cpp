@@ -115,12 +115,10 @@ constexpr bool needs_break(unsigned char c, unsigned char next, char quote)
 
 // The bytes that put_escaped must look at in each mode: the end, the escaped
 // ones and those above 0x7F. All others are copied as they are.
-constexpr std::array<bool, 256> stops_for(char quote)
+constexpr auto stops_for(char quote)
 {
-    std::array<bool, 256> stops{};
-    for (unsigned c = 0; c < stops.size(); ++c)
-        stops[c] = c == 0 || c > 0x7F || is_escaped(c, quote);
-    return stops;
+    return byte_table(
+        [quote](unsigned char c) { return c == 0 || c > 0x7F || is_escaped(c, quote); });
 }
 constexpr auto double_quote_stops = stops_for('"'), apostrophe_stops = stops_for('\'');
 
