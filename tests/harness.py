@@ -43,13 +43,8 @@ NOBODY = NOBODY if ROOT else []
 BUILT, SOURCE = (f"/proc/self/fd/{os.open(path, os.O_PATH)}" for path in (BUILT, SOURCE))
 # A /tmp of the check's own, where nobody reaches the configuration and setuid
 # copies run however the host mounts /tmp or the build folder; and no network.
-MS_BIND, MS_REC, MS_PRIVATE, CLONE_NEWNS, CLONE_NEWNET = (
-    0x1000,
-    0x4000,
-    0x40000,
-    0x20000,
-    0x40000000,
-)
+MS_BIND, MS_REC, MS_PRIVATE = 0x1000, 0x4000, 0x40000
+CLONE_NEWNS, CLONE_NEWNET = 0x20000, 0x40000000
 libc = ctypes.CDLL(None, use_errno=True)
 PRIVATE = not (
     libc.unshare(CLONE_NEWNS | CLONE_NEWNET)
