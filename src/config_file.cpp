@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <sys/stat.h>
@@ -129,33 +130,35 @@ bool is_trusted_directory(const struct stat& status)
 // elevated open at any file. The root is the component "/".
 config_file open_trusted()
 {
-    // The path left to resolve, and room for the next one: a link's target
-    // followed by what was left after the link.
-    char buffers[2][PATH_MAX] = {ZUVOZOZAVE_CONFIG_PATH};
-    char *path = buffers[0], *spare = buffers[1];
+    static_assert(config_path[0] == '/' && sizeof config_path <= PATH_MAX);
+    // What is left to resolve lies at the end of path, and a link's target is
+    // copied in front of it. A spliced path may be as long as open(2) takes.
+    static char path[PATH_MAX], target[PATH_MAX];
+    char* rest = std::end(path) - sizeof config_path;
+    std::memcpy(rest, config_path, sizeof config_path);
     descriptor dir(AT_FDCWD);
-    for (int links = 0; *path != '\0';) {
-        char* const end = *path == '/' ? path + 1 : path + std::strcspn(path, "/");
-        const char separator = std::exchange(*end, '\0'); // path is the component now
-        descriptor node(openat(dir.fd, path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    for (int links = 0; *rest != '\0';) {
+        char* const end = *rest == '/' ? rest + 1 : rest + std::strcspn(rest, "/");
+        const char separator = std::exchange(*end, '\0'); // rest is the component now
+        descriptor node(openat(dir.fd, rest, O_PATH | O_NOFOLLOW | O_CLOEXEC));
         *end = separator;
         struct stat status;
         if (node.fd < 0 || fstat(node.fd, &status) != 0)
             return {descriptor(), nullptr};
         if (S_ISLNK(status.st_mode)) {
+            // The component is spent, so all before end is room for the
+            // target; one that fills its buffer may be cut, and never fits.
             // An absolute target starts again at "/".
-            const ssize_t size = readlinkat(node.fd, "", spare, PATH_MAX);
-            const size_t left = std::strlen(end) + 1;
-            if (++links > max_links || size <= 0 || size + left > PATH_MAX)
+            const ssize_t size = readlinkat(node.fd, "", target, sizeof target);
+            if (++links > max_links || size <= 0 || size > end - path)
                 return {descriptor(), nullptr};
-            std::memcpy(spare + size, end, left);
-            std::swap(path, spare);
+            rest = static_cast<char*>(std::memcpy(end - size, target, size));
         } else if (S_ISDIR(status.st_mode)) {
             if (!is_trusted_directory(status))
                 return {descriptor(), open_error};
             std::swap(dir.fd, node.fd);
-            for (path = end; *path == '/';)
-                ++path;
+            for (rest = end; *rest == '/';)
+                ++rest;
         } else if (separator != '\0') {
             return {descriptor(), nullptr}; // not a directory
         } else if (!S_ISREG(status.st_mode)) {
@@ -164,7 +167,7 @@ config_file open_trusted()
             // Only root can have renamed another file here since: the
             // directory is trusted.
             const int fd
-                = openat(dir.fd, path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+                = openat(dir.fd, rest, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
             return {descriptor(fd), fd < 0 ? open_error : nullptr};
         }
     }

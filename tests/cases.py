@@ -5,9 +5,9 @@
 # means standard output is /dev/full. Every run has a stack of 64 KiB, as a
 # setuid run inherits from its caller. Then, while two versions of the file are
 # renamed over it in turn, every run prints one of them whole.
-import multiprocessing, os, resource, subprocess, sys
+import multiprocessing, os, subprocess, sys
 from subprocess import PIPE
-from harness import ALONE, CONFIG, NOBODY, ROOT, TOOL, place
+from harness import ALONE, CONFIG, NOBODY, ROOT, TOOL, place, small_stack
 
 DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"},
  "secret": {"y": "2"}, "menus": {"z": "3"}, "n": 1, "t": true, "f": false, "z": null,
@@ -58,8 +58,6 @@ CASES = [
     ((AB, 2**31 - 64), 1, [], 0, '_a="b"\n', ""),
 ]
 # fmt: on
-STACK = (64 << 10, resource.getrlimit(resource.RLIMIT_STACK)[1])
-small_stack = lambda: resource.setrlimit(resource.RLIMIT_STACK, STACK)
 
 
 NARROW = open(TOOL, "rb").read(5)[4] == 1  # a 32-bit ELF file

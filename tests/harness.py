@@ -6,7 +6,7 @@
 # without network (PRIVATE), where uid 65534 exists too (ROOT). Anyone else,
 # as in a buildd, runs the checks as they are, in the real /tmp, restricted;
 # what needs uid 0 is skipped, and ALONE says why.
-import atexit, contextlib, ctypes, getpass, os, shutil, signal, subprocess, sys, tempfile
+import atexit, contextlib, ctypes, getpass, os, resource, shutil, signal, subprocess, sys, tempfile
 
 BUILT, CONFIG, SOURCE = sys.argv[1:4]
 HERE = os.path.dirname(CONFIG)
@@ -90,6 +90,10 @@ def place(content, mode=0o644):
             f.write(content)
             f.truncate(size)
         os.chmod(CONFIG, 0 if content == "unreadable" else mode)
+
+
+STACK = (64 << 10, resource.getrlimit(resource.RLIMIT_STACK)[1])  # as a setuid run inherits
+small_stack = lambda: resource.setrlimit(resource.RLIMIT_STACK, STACK)
 
 
 def unprivileged(cmd, env={}):
