@@ -4,9 +4,12 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <linux/capability.h>
 #include <memory>
 #include <string_view>
+#include <sys/auxv.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -235,18 +238,29 @@ void print_selection(yajl_val root, int argc, char** argv, bool restricted)
         print_sections(root, argv + first, argc - first, restricted);
 }
 
-// A setuid or setgid install needs its elevated ids only to open the file.
-// Then nobody may read this process's memory, which holds what the caller
-// may not see, whatever fs.suid_dumpable says.
+// An elevated run needs what it was granted only to open the file. Then
+// nobody may read this process's memory, which holds what the caller may not
+// see, whatever fs.suid_dumpable says; but the kernel makes a process
+// dumpable again whenever one of its effective ids changes. So the real and
+// effective ids are given up while the saved ones still keep the caller out,
+// the process turns undumpable, and only then do the saved ids go, and with
+// them, for a caller other than root, every capability, even one that the
+// file itself granted.
 bool drop_privileges(bool elevated, uid_t uid, gid_t gid)
 {
-    // The group first: once the user ids are the caller's, the group ids
-    // can no longer be changed.
-    if (elevated && (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0))
+    constexpr auto kept = -1;
+    if (elevated && (setresgid(gid, gid, kept) != 0 || setresuid(uid, uid, kept) != 0))
         return false;
-    // Every run turns undumpable: it costs one call, and a setuid run then
+    // Every run turns undumpable: it costs one call, and an elevated run then
     // takes no path that an ordinary run doesn't.
-    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+    if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+        return false;
+    if (!elevated)
+        return true;
+    __user_cap_header_struct version = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    return setresgid(kept, kept, gid) == 0 && setresuid(kept, kept, uid) == 0
+        && (uid == 0 || syscall(SYS_capset, &version, none) == 0);
 }
 
 // Released although the process ends right after, so that the sanitizers'
@@ -257,12 +271,14 @@ using config_tree = std::unique_ptr<yajl_val_s, decltype([](yajl_val root) { fre
 
 int main(int argc, char** argv)
 {
-    uid_t uid, euid, suid;
-    gid_t gid, egid, sgid;
-    getresuid(&uid, &euid, &suid);
-    getresgid(&gid, &egid, &sgid);
+    // The caller's ids, and whether the exec was secure, from the kernel's
+    // record of the exec: it marks an exec secure where it grants what the
+    // caller lacks, by setuid, setgid, file capabilities or a security
+    // module's transition.
+    const uid_t uid = getauxval(AT_UID);
+    const gid_t gid = getauxval(AT_GID);
     const bool restricted = uid != 0;
-    const bool elevated = euid != uid || egid != gid;
+    const bool elevated = getauxval(AT_SECURE) != 0;
     {
         const config_file file = open_config_file(elevated);
         if (!drop_privileges(elevated, uid, gid)) {
