@@ -68,21 +68,54 @@ text_buffer load_text(const config_file& file, size_t& size)
     return text;
 }
 
+// Whether an escape, after its backslash, stands for U+0000.
+bool is_nul_escape(const char* e)
+{
+    return e[0] == 'u' && e[1] == '0' && e[2] == '0' && e[3] == '0' && e[4] == '0';
+}
+
+// Whether a backslash in the text comes before u0000: a quick look, which
+// most documents pass, before the lexing below.
+bool may_hold_nul(const char* p)
+{
+    while (*(p += std::strcspn(p, "\\")) != '\0')
+        if (is_nul_escape(++p))
+            return true;
+    return false;
+}
+
 // Follows the parser's lexing (strings, escapes, comments) closely enough to
-// count how deeply arrays and objects nest in any text it would accept.
-bool nesting_within_limit(const char* p)
+// tell, of any text it would accept, whether arrays and objects nest more
+// than max_config_depth deep, or an object key holds U+0000: the tree would
+// end the key there, and it would pass for another.
+bool text_is_acceptable(const char* p)
 {
     unsigned depth = 0;
+    bool nul_string = false; // the last token is a string that holds U+0000
     for (;;) {
         switch (*p++) {
         case '\0':
             return true;
         case '"':
-            while (*(p += std::strcspn(p, "\"\\")) == '\\' && p[1] != '\0')
+            nul_string = false;
+            while (*(p += std::strcspn(p, "\"\\")) == '\\' && p[1] != '\0') {
+                nul_string = nul_string || is_nul_escape(p + 1);
                 p += 2;
+            }
             if (*p++ == '\0')
                 return true;
+            continue;
+        case ':':
+            if (nul_string)
+                return false;
             break;
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\v':
+        case '\f':
+        case '\r':
+            continue;
         case '/':
             if (*p == '/') {
                 p += std::strcspn(p, "\n");
@@ -94,7 +127,7 @@ bool nesting_within_limit(const char* p)
                     return true;
                 p += 2;
             }
-            break;
+            continue;
         case '[':
         case '{':
             if (++depth > max_config_depth)
@@ -105,6 +138,7 @@ bool nesting_within_limit(const char* p)
             if (depth > 0)
                 --depth;
         }
+        nul_string = false;
     }
 }
 
@@ -198,8 +232,9 @@ yajl_val read_config_file(const config_file& file)
     if (!text)
         return nullptr;
     // The walk and the release keep stacks of max_config_depth frames. Too
-    // deep a nesting needs more opening brackets than a small file holds.
-    if (size > max_config_depth && !nesting_within_limit(text.get()))
+    // deep a nesting needs more opening brackets than a small file holds, and
+    // a key that holds U+0000 needs its escape.
+    if ((size > max_config_depth || may_hold_nul(text.get())) && !text_is_acceptable(text.get()))
         return nullptr;
     char error[1024] = {};
     return yajl_tree_parse(text.get(), error, sizeof error);

@@ -81,9 +81,7 @@ def place(content, mode=0o644):
     content, size = content if isinstance(content, tuple) else (content, None)
     if os.path.lexists(CONFIG):
         os.remove(CONFIG)
-    if content == "fifo":
-        os.mkfifo(CONFIG)
-    elif content == "short":  # sysfs states 4096 bytes and gives fewer
+    if content == "short":  # sysfs states 4096 bytes and gives fewer
         os.symlink("/sys/devices/system/cpu/online", CONFIG)
     elif content != "missing":
         with open(CONFIG, "w", encoding="utf-8") as f:
