@@ -45,7 +45,8 @@ with tempfile.TemporaryDirectory() as work:
     # No saved id is given up before the process is undumpable, and no effective id after.
     effective, saved = r"setres[ug]id(?:32)?\((?!-1, -1,)", r"setres[ug]id(?:32)?\([^)]*, \d+\)"
     undumpable = r"prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\)"
-    drop = rf"(?:(?!{saved}).)*setresuid.*{undumpable}(?:(?!{effective}).)*"
+    keep = rf"(?:(?!{saved}).)*"
+    drop = rf"{keep}setresuid(?:32)?\(\d+, \d+, -1\){keep}{undumpable}(?:(?!{effective}).)*"
     name = re.escape(f'"{os.path.basename(CONFIG)}"')
     opened = name + r", O_RDONLY[^\n]*= (\d+)" + drop + r"read\(\1, "
     strace = ["strace", "-qqo", f"{work}/trace", "-u", "nobody"]
