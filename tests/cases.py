@@ -13,10 +13,11 @@ DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": 
  "secret": {"y": "2"}, "menus": {"z": "3"}, "n": 1, "t": true, "f": false, "z": null,
  "arr": ["q", {"w": "e"}]}, "desktop": {"theme": "dark", "icewm": {"font": "f"}},
  "network": {"psk": "hunter2", "basic": {"leak": "no"}}, "my-sec": {"a": "b"},
- "802.1x": {"identity": "me"}, "-sq": {"v": "w"}, "num": 5, "text": "t"}"""
+ "802.1x": {"identity": "me"}, "-sq": {"v": "w"}, "-sqx": {"u": "v"}, "num": 5, "text": "t"}"""
 BASIC = 'basic_lang="C"\nbasic_my_key="a-b"\nmenu_x="1"\n'
 SECRET, DESK = 'secret_y="2"\nmenus_z="3"\n', 'desktop_theme="dark"\nicewm_font="f"\n'
-NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="me"\n_sq_v="w"\n'
+NET = 'network_psk="hunter2"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_identity="me"\n'
+NET += '_sq_v="w"\n_sqx_u="v"\n'
 # Brackets in strings and comments don't nest, nor do 10,001 closed arrays in
 # a row; "/*/" opens a comment, and the text may end in an open one.
 SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"menu": {"[": "x"}, "l": [%s[]]} /*'
@@ -24,7 +25,7 @@ SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
 # Quotes reopened after a byte above 0x7F: before \$ and 5, not before ' or x.
 MB = '{"v": "中$ä5é\'x9"}'
 FILL, AB = "x" * 65532, '{"a": "b"}'
-DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9998 + '"x"' + "}" * 9999
+DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9999 + '"x"' + "}" * 10000
 FULL = open("/dev/full", "wb")
 READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
@@ -50,7 +51,7 @@ CASES = [
     ('["x", {"basic": {"a": "b"}}]', 0, ["-sq"], 0, "", ""),
     ('{"a\\\\u0000": "b\\u0000c", "d": "e"}\0{', 1, [], 0, '_a_u0000="b"\n_d="e"\n', ""),
     # A key that holds U+0000 would pass for another.
-    ('{"basic\\u0000admin" /* c */ : {"pw": "hunter2"}, "basic": {}}', 1, ["basic"], 2, "", ""),
+    ('{"basic\\u0000admin" /* c */\v: {"pw": "hunter2"}, "basic": {}}', 1, ["basic"], 2, "", ""),
     ('{"basic": {"menu\\u0000private": {"pin": "1"}}}', 1, [], 2, "", ""),
     ('{"a\\u0000": "b"}', 0, [], 2, "", ""),
     # Sizes that a 32-bit build can't hold, and one that it can: sparse files, run there only.

@@ -24,7 +24,8 @@ def spell(path, base, aliases):
     for i in range(1, len(names) - 1):
         names[i] += rng.choice(["", "", "/", "/.", f"/../{names[i]}"]) * (names[i] != "..")
     path = "/".join(names) + rng.choice([""] * 40 + ["/", "/.", "//"])
-    pad = rng.randint(PATH_MAX - 400, PATH_MAX - 1) - len(path) if rng.random() < 0.15 else 0
+    pad = min(PATH_MAX - 1, rng.randint(PATH_MAX - 400, PATH_MAX + 99)) - len(path)
+    pad *= rng.random() < 0.15
     return "/" * pad + path if path[0] == "/" else "./" * (pad // 2) + path
 
 
