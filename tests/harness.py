@@ -79,11 +79,10 @@ def place(content, mode=0o644):
     # Puts a document, or the trouble named, at the configuration path; a document and a
     # size make a sparse file of that size.
     content, size = content if isinstance(content, tuple) else (content, None)
-    if os.path.lexists(CONFIG):
-        os.remove(CONFIG)
+    os.path.lexists(CONFIG) and os.remove(CONFIG)
     if content == "short":  # sysfs states 4096 bytes and gives fewer
         os.symlink("/sys/devices/system/cpu/online", CONFIG)
-    elif content != "missing":
+    else:
         with open(CONFIG, "w", encoding="utf-8") as f:
             f.write(content)
             f.truncate(size)

@@ -19,21 +19,21 @@ with subprocess.Popen([TOOL], stdout=PIPE) as p:
     if os.path.basename(runs := os.readlink(f"/proc/{p.pid}/exe")) != "zuvozozave":
         skip(f"the tool runs under emulation ({runs}), which ignores the setuid bit")
 REFUSED = (b"", b"error encountered on file open\n", 2)
+VIEW = (f'basic_big="{BIG}"\n'.encode(), b"", 0)
 # What root or nobody made in the configuration's folder, and the outcome: only a file
 # that root alone chose is shown.
 # fmt: off
 TRUST = [
     ("chmod 1757 . && ln -s ../secret configuration", REFUSED),
     ("chgrp 65534 . && chmod 0775 . && ln -s ../secret configuration", REFUSED),
-    ("mkdir sub && chown 65534 sub && ln -s ../../secret sub/c && ln -s sub/c configuration",
-     REFUSED),
-    (f"mkdir sub && ln -s ../../secret sub/c && ln -s {HERE}/sub/../sub/c configuration",
-     (f'basic_big="{BIG}"\n'.encode(), b"", 0)),
+    ("mkdir s && chown 65534 s && ln -s ../../secret s/c && ln -s s/c configuration", REFUSED),
+    (f"mkdir s && ln -s ../../secret s/c && ln -s {HERE}/s/../s/c configuration", VIEW),
 ]
 # fmt: on
 # While it writes: the real, effective, saved and file system ids, and no capability.
 STATUS = ("Uid", "Gid", "CapInh", "CapPrm", "CapEff")
 NOBODY_IDS = [["65534"] * 4] * 2 + [["0" * 16]] * 3
+REFUSE = "-einject=/^setresgid:error=EPERM:when=1"  # the kernel refuses the first setresgid
 checks = {}
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o755)
@@ -44,25 +44,21 @@ with tempfile.TemporaryDirectory() as work:
     caps.returncode and skip(f"file capabilities can't be set here: {caps.stderr!r}")
     # No saved id is given up before the process is undumpable, and no effective id after.
     effective, saved = r"setres[ug]id(?:32)?\((?!-1, -1,)", r"setres[ug]id(?:32)?\([^)]*, \d+\)"
-    undumpable = r"prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\)"
-    keep = rf"(?:(?!{saved}).)*"
+    keep, undumpable = rf"(?:(?!{saved}).)*", r"prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\)"
     drop = rf"{keep}setresuid(?:32)?\(\d+, \d+, -1\){keep}{undumpable}(?:(?!{effective}).)*"
-    name = re.escape(f'"{os.path.basename(CONFIG)}"')
-    opened = name + r", O_RDONLY[^\n]*= (\d+)" + drop + r"read\(\1, "
+    opened = rf'"{os.path.basename(CONFIG)}", O_RDONLY[^\n]*= (\d+){drop}read\(\1, '
     strace = ["strace", "-qqo", f"{work}/trace", "-u", "nobody"]
     place("{}")
     subprocess.run(strace + [tools[0]], stderr=PIPE)
     name = "a setuid run opens, gives up root, turns undumpable, then reads"
     checks[name] = re.search(opened, open(f"{work}/trace").read(), re.S) is not None
-    p = subprocess.run(
-        strace + ["-e", "inject=/^setresgid:error=EPERM:when=1", tools[0]], capture_output=True
-    )
+    p = subprocess.run(strace + [REFUSE, tools[0]], capture_output=True)
     want = (2, b"", b"error encountered on privilege drop\n")
     checks["a refused drop says so"] = (p.returncode, p.stdout, p.stderr) == want
     place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', 0o640)
     os.rename(CONFIG, f"{HERE}/../secret")
     for setup, want in TRUST:
-        reset = "chown 0:0 . && chmod 755 . && rm -rf configuration sub && "
+        reset = "chown 0:0 . && chmod 755 . && rm -rf configuration s && "
         subprocess.run(["sh", "-c", reset + setup], cwd=HERE, check=True)
         for tool in tools:
             p = subprocess.Popen(NOBODY + [tool], stdout=PIPE, stderr=PIPE)
