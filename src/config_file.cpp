@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "config_file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -87,7 +88,10 @@ bool may_hold_nul(const char* p)
 // Follows the parser's lexing (strings, escapes, comments) closely enough to
 // tell, of any text it would accept, whether arrays and objects nest more
 // than max_config_depth deep, or an object key holds U+0000: the tree would
-// end the key there, and it would pass for another.
+// end the key there, and it would pass for another. Escapes are read as JSON
+// reads them, so a key holding a high surrogate's escape right before
+// \u0000 is refused too, although the parser joins the two into one
+// character: by JSON it holds U+0000, and another reader would end it there.
 bool text_is_acceptable(const char* p)
 {
     unsigned depth = 0;
@@ -152,6 +156,15 @@ descriptor::~descriptor()
 
 namespace {
 
+// A path that leads nowhere is no configuration, and says nothing, as a
+// missing file doesn't; but a lack of descriptors or memory, which would fail
+// the open too, is an open failure.
+config_file unreachable()
+{
+    const bool short_of = errno == EMFILE || errno == ENFILE || errno == ENOMEM;
+    return {descriptor(), short_of ? open_error : nullptr};
+}
+
 bool is_trusted_directory(const struct stat& status)
 {
     return S_ISDIR(status.st_mode) && status.st_uid == 0
@@ -178,13 +191,15 @@ config_file open_trusted()
         *end = separator;
         struct stat status;
         if (node.fd < 0 || fstat(node.fd, &status) != 0)
-            return {descriptor(), nullptr};
+            return unreachable();
         if (S_ISLNK(status.st_mode)) {
             // The component is spent, so all before end is room for the
             // target; one that fills its buffer may be cut, and never fits.
             // An absolute target starts again at "/".
             const ssize_t size = readlinkat(node.fd, "", target, sizeof target);
-            if (++links > max_links || size <= 0 || size > end - path)
+            if (size < 0)
+                return unreachable();
+            if (++links > max_links || size == 0 || size > end - path)
                 return {descriptor(), nullptr};
             rest = static_cast<char*>(std::memcpy(end - size, target, size));
         } else if (S_ISDIR(status.st_mode)) {
@@ -217,7 +232,7 @@ config_file open_config_file(bool elevated)
     // A FIFO would block the open, and other non-regular files have no size.
     struct stat status;
     if (stat(config_path, &status) != 0)
-        return {descriptor(), nullptr};
+        return unreachable();
     if (!S_ISREG(status.st_mode))
         return {descriptor(), read_error};
     // O_NONBLOCK keeps a FIFO swapped in after the stat from blocking us.
