@@ -33,7 +33,6 @@ TRUST = [
 # While it writes: the real, effective, saved and file system ids, and no capability.
 STATUS = ("Uid", "Gid", "CapInh", "CapPrm", "CapEff")
 NOBODY_IDS = [["65534"] * 4] * 2 + [["0" * 16]] * 3
-REFUSE = "-einject=/^setresgid:error=EPERM:when=1"  # the kernel refuses the first setresgid
 checks = {}
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o755)
@@ -42,19 +41,32 @@ with tempfile.TemporaryDirectory() as work:
         os.chmod(tool, int(tool[-4:], 8))
     caps = subprocess.run(["setcap", "cap_dac_read_search=ep", tools[2]], capture_output=True)
     caps.returncode and skip(f"file capabilities can't be set here: {caps.stderr!r}")
-    # No saved id is given up before the process is undumpable, and no effective id after.
+    # No saved id is given up before the process is undumpable, and no effective id after; and
+    # nothing is written before the drop is done, on a run that reads and on one that fails.
     effective, saved = r"setres[ug]id(?:32)?\((?!-1, -1,)", r"setres[ug]id(?:32)?\([^)]*, \d+\)"
     keep, undumpable = rf"(?:(?!{saved}).)*", r"prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\)"
     drop = rf"{keep}setresuid(?:32)?\(\d+, \d+, -1\){keep}{undumpable}(?:(?!{effective}).)*"
     opened = rf'"{os.path.basename(CONFIG)}", O_RDONLY[^\n]*= (\d+){drop}read\(\1, '
     strace = ["strace", "-qqo", f"{work}/trace", "-u", "nobody"]
     place("{}")
-    subprocess.run(strace + [tools[0]], stderr=PIPE)
-    name = "a setuid run opens, gives up root, turns undumpable, then reads"
-    checks[name] = re.search(opened, open(f"{work}/trace").read(), re.S) is not None
-    p = subprocess.run(strace + [REFUSE, tools[0]], capture_output=True)
-    want = (2, b"", b"error encountered on privilege drop\n")
-    checks["a refused drop says so"] = (p.returncode, p.stdout, p.stderr) == want
+    for name, order in [("reads", opened), ("meets a folder", "")]:
+        subprocess.run(strace + [tools[0]], capture_output=True)
+        trace = open(f"{work}/trace").read()
+        said = re.match(r"(?:(?!write\().)*capset\(", trace, re.S) and re.search(order, trace, re.S)
+        checks[f"a setuid run that {name} says nothing until the drop is done"] = bool(said)
+        os.remove(CONFIG)
+        os.symlink("/", CONFIG)
+    # Each call of the drop refused in turn, by strace's fault injection, and a walk short of
+    # descriptors: nothing printed, status 2, and the reason.
+    calls = [("/^setresgid", 1), ("/^setresuid", 1), ("prctl", 1), ("/^setresgid", 2)]
+    calls += [("/^setresuid", 2), ("capset", 1)]
+    refusals = {f"{c} {n}": strace + [f"-einject={c}:error=EPERM:when={n}"] for c, n in calls}
+    for name, cmd in [*refusals.items(), ("RLIMIT_NOFILE 4", NOBODY + ["prlimit", "-n4"])]:
+        p = subprocess.run(cmd + [tools[0]], capture_output=True)
+        why = b"error encountered on " + (
+            b"file open\n" if "NOFILE" in name else b"privilege drop\n"
+        )
+        checks[f"{name} refused: says so"] = (p.returncode, p.stdout, p.stderr) == (2, b"", why)
     place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', 0o640)
     os.rename(CONFIG, f"{HERE}/../secret")
     for setup, want in TRUST:
