@@ -21,10 +21,12 @@ rng = random.Random(20261207)
 
 
 def text(low, high):
-    # Mostly shell-special bytes, then characters of every UTF-8 length (no surrogates).
+    # Mostly shell-special bytes, then characters of every UTF-8 length (no surrogates), those
+    # above 0x7F often followed by a digit or a byte that escapes.
     pick = lambda: chr(rng.randint(*rng.choices(RANGES, [10, 6, 3, 3, 4])[0]))
+    tail = lambda c: c + rng.choice("0123456789\\$`\"'") * (ord(c) > 127 and rng.random() < 0.4)
     n = range(rng.randint(low, high))
-    return "".join(rng.choice(TRICKY) if rng.random() < 0.35 else pick() for _ in n)
+    return "".join(rng.choice(TRICKY) if rng.random() < 0.35 else tail(pick()) for _ in n)
 
 
 key_text = lambda: rng.choice(ALLOW) if rng.random() < 0.3 else text(1, 8)
