@@ -17,10 +17,6 @@ DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": 
 BASIC = 'basic_lang="C"\nbasic_my_key="a-b"\nmenu_x="1"\n'
 SECRET, DESK = 'secret_y="2"\nmenus_z="3"\n', 'desktop_theme="dark"\nicewm_font="f"\n'
 NET = 'network_psk="pw"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_id="me"\n_sq_v="w"\n_sqx_u="v"\n'
-# Brackets in strings and comments don't nest, nor do 10,001 closed arrays in
-# a row; "/*/" opens a comment, and the text may end in an open one.
-SCAN = '{"s": "\\"%s", /*/ %s */ // %s\n"menu": {"[": "x"}, "l": [%s[]]} /*'
-SCAN %= ("{" * 20000, "[" * 20000, "{" * 20000, "[], " * 10001)
 # Quotes reopened after a byte above 0x7F: before \$ and 5, not before ' or x.
 MB = '{"v": "中$ä5é\'x9"}'
 DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9999 + '"x"' + "}" * 10000
@@ -36,10 +32,7 @@ CASES = [
     (DOC, 1, ["basic", "desktop", "network", "my-sec", "host", "Basic"], 0, BASIC + DESK, ""),
     (DOC, 0, ["my-sec", "802.1x", "num", "text", "missing"], 0,
      'my_sec_a="b"\n_802_1x_id="me"\n', ""),
-    (SCAN, 1, [], 0, '_s="\\"' + "{" * 20000 + '"\nmenu__="x"\n', ""),
-    ('{"a": "' + "x" * 10000 + "\\", 1, [], 2, "", ""),  # ends after a backslash
     (DEEP, 1, [], 0, 'basic_basic="x"\n', ""),
-    ("[" * 10001 + "]" * 10001, 1, [], 2, "", ""),
     ("", 1, [], 2, "", READ),
     ("short", 1, [], 2, "", READ),
     ("unreadable", 1, [], 2, "", OPEN),
@@ -47,10 +40,6 @@ CASES = [
     (MB, 1, [], 0, '_v="中""\\$ä""5é\'x9"\n', ""),
     ('["x", {"basic": {"a": "b"}}]', 0, ["-sq"], 0, "", ""),
     ('{"a\\\\u0000": "b\\u0000c", "d": "e"}\0{', 1, [], 0, '_a_u0000="b"\n_d="e"\n', ""),
-    # A key that holds U+0000 would pass for another.
-    ('{"basic\\u0000admin" /* c */\v: {"pw": "hunter2"}, "basic": {}}', 1, ["basic"], 2, "", ""),
-    ('{"basic": {"menu\\u0000private": {"pin": "1"}}}', 1, [], 2, "", ""),
-    ('{"a\\u0000": "b"}', 0, [], 2, "", ""),
     # Sizes that a 32-bit build can't hold, and one that it can: sparse files, run there only.
     ((AB, 2**31 + 5), 1, [], 2, "", ""),
     ((AB, 2**32 - 1), 1, [], 2, "", ""),
