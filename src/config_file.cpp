@@ -4,13 +4,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <memory>
-#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -35,21 +33,21 @@ text_buffer load_text(const config_file& file, size_t& size)
 {
     if (file.file.fd < 0) {
         if (file.error != nullptr)
-            std::fputs(file.error, stderr);
+            write_message(file.error);
         return nullptr;
     }
     // The size and type of what was opened: the path may have been renamed
     // over since.
     struct stat status;
     if (fstat(file.file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        std::fputs(read_error, stderr);
+        write_message(read_error);
         return nullptr;
     }
     // No block is larger than PTRDIFF_MAX, and a 64-bit size would be cut
     // short on its way to a 32-bit size_t.
-    if (static_cast<std::uintmax_t>(status.st_size) >= std::uintmax_t{PTRDIFF_MAX})
+    if (status.st_size < 0 || status.st_size >= PTRDIFF_MAX)
         return nullptr;
-    size = status.st_size;
+    size = static_cast<size_t>(status.st_size); // in range, as just seen
     text_buffer text(static_cast<char*>(std::calloc(size + 1, 1)));
     if (!text)
         return nullptr;
@@ -60,10 +58,10 @@ text_buffer load_text(const config_file& file, size_t& size)
         const ssize_t n = read(file.file.fd, text.get() + got, size - got);
         if (n <= 0)
             break;
-        got += n;
+        got += static_cast<size_t>(n); // n > 0
     }
     if (got == 0 || got != size) {
-        std::fputs(read_error, stderr);
+        write_message(read_error);
         return nullptr;
     }
     return text;
@@ -148,6 +146,12 @@ bool text_is_acceptable(const char* p)
 
 } // namespace
 
+void write_message(const char* message)
+{
+    // A message that can't be written has nowhere else to go.
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, std::strlen(message));
+}
+
 descriptor::~descriptor()
 {
     if (fd >= 0)
@@ -201,7 +205,8 @@ config_file open_trusted()
                 return unreachable();
             if (++links > max_links || size == 0 || size > end - path)
                 return {descriptor(), nullptr};
-            rest = static_cast<char*>(std::memcpy(end - size, target, size));
+            rest = end - size;
+            std::memcpy(rest, target, static_cast<size_t>(size)); // size > 0
         } else if (S_ISDIR(status.st_mode)) {
             if (!is_trusted_directory(status))
                 return {descriptor(), open_error};
@@ -267,27 +272,31 @@ void free_config(yajl_val root)
         size_t next;
     };
     static frame stack[max_config_depth];
-    const auto children = [](yajl_val node) -> std::span<yajl_val> {
+    struct nodes {
+        yajl_val* at;
+        size_t count;
+    };
+    const auto children = [](yajl_val node) -> nodes {
         if (YAJL_IS_OBJECT(node))
             return {node->u.object.values, node->u.object.len};
         if (YAJL_IS_ARRAY(node))
             return {node->u.array.values, node->u.array.len};
-        return {};
+        return {nullptr, 0};
     };
     size_t depth = 0;
     stack[0] = {root, 0};
     for (;;) {
         frame& top = stack[depth];
-        const std::span<yajl_val> below = children(top.node);
-        while (top.next < below.size() && children(below[top.next]).empty())
+        const nodes below = children(top.node);
+        while (top.next < below.count && children(below.at[top.next]).count == 0)
             ++top.next;
-        if (top.next < below.size()) {
-            stack[++depth] = {below[top.next], 0};
+        if (top.next < below.count) {
+            stack[++depth] = {below.at[top.next], 0};
             continue;
         }
         yajl_tree_free(top.node);
         if (depth-- == 0)
             return;
-        children(stack[depth].node)[stack[depth].next++] = nullptr;
+        children(stack[depth].node).at[stack[depth].next++] = nullptr;
     }
 }

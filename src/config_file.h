@@ -36,3 +36,6 @@ yajl_val read_config_file(const config_file& file);
 
 // Releases a tree from read_config_file; null is accepted.
 void free_config(yajl_val root);
+
+// Writes a message to standard error.
+void write_message(const char* message);

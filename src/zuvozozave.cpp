@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "config_file.h"
 
-#include <array>
-#include <cstdio>
+#include <climits>
 #include <cstring>
 #include <linux/capability.h>
 #include <memory>
@@ -36,7 +35,7 @@ void write_all(const char* data, size_t size)
             return;
         }
         data += n;
-        size -= n;
+        size -= static_cast<size_t>(n); // n > 0
     }
 }
 
@@ -46,15 +45,22 @@ void flush_output()
     out.used = 0;
 }
 
-void put(const char* data, size_t size)
+// What a full buffer calls for, out of line: rare, and put() stays small.
+[[gnu::noinline, gnu::cold]] void put_after_flush(const char* data, size_t size)
 {
-    if (size > sizeof out.data - out.used) {
-        flush_output();
-        if (size > sizeof out.data) {
-            write_all(data, size);
-            return;
-        }
-    }
+    flush_output();
+    if (size > sizeof out.data)
+        return write_all(data, size);
+    std::memcpy(out.data, data, size);
+    out.used = size;
+}
+
+// Inlined even where the optimiser would not, as at -O2: every line calls it
+// several times.
+[[gnu::always_inline]] inline void put(const char* data, size_t size)
+{
+    if (size > sizeof out.data - out.used)
+        return put_after_flush(data, size);
     std::memcpy(out.data + out.used, data, size);
     out.used += size;
 }
@@ -64,20 +70,25 @@ void put(std::string_view text) { put(text.data(), text.size()); }
 void put(char c)
 {
     if (out.used == sizeof out.data)
-        flush_output();
+        return put_after_flush(&c, 1);
     out.data[out.used++] = c;
 }
 
-// What a test says of each byte, for the loops that test every byte of a text.
-template <typename Test> constexpr std::array<bool, 256> byte_table(Test test)
+// The bytes for which a test holds, for the loops that test every byte of a
+// text.
+struct byte_set {
+    bool has[UCHAR_MAX + 1];
+};
+
+template <typename Test> constexpr byte_set byte_table(Test test)
 {
-    std::array<bool, 256> table{};
-    for (unsigned c = 0; c < table.size(); ++c)
-        table[c] = test(c);
-    return table;
+    byte_set set{};
+    for (unsigned c = 0; c <= UCHAR_MAX; ++c)
+        set.has[c] = test(c);
+    return set;
 }
 
-constexpr auto name_bytes = byte_table([](unsigned char c) {
+constexpr auto name_bytes = byte_table([](unsigned c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 });
 
@@ -86,7 +97,7 @@ constexpr auto name_bytes = byte_table([](unsigned char c) {
 void to_shell_name(char* name)
 {
     for (; *name != '\0'; ++name)
-        if (!name_bytes[static_cast<unsigned char>(*name)])
+        if (!name_bytes.has[static_cast<unsigned char>(*name)])
             *name = '_';
 }
 
@@ -101,7 +112,7 @@ bool object_is_allow(const char* name)
 // Inside double quotes only " \ $ ` keep a meaning, and each is escaped with
 // a backslash; inside apostrophes none does, and an apostrophe is written
 // '"'"': the quotes closed, an apostrophe in double quotes, the quotes opened.
-constexpr bool is_escaped(unsigned char c, char quote)
+constexpr bool is_escaped(unsigned c, char quote)
 {
     return quote == '\'' ? c == '\'' : c == '"' || c == '\\' || c == '$' || c == '`';
 }
@@ -111,7 +122,7 @@ constexpr bool is_escaped(unsigned char c, char quote)
 // backslash, or a digit, which bash in GB18030 then joins with the quote
 // after it. So the quotes are closed and reopened between the two; the
 // escape of an apostrophe closes them itself.
-constexpr bool needs_break(unsigned char c, unsigned char next, char quote)
+constexpr bool needs_break(unsigned c, unsigned next, char quote)
 {
     return c > 0x7F && ((next >= '0' && next <= '9') || (quote == '"' && is_escaped(next, quote)));
 }
@@ -120,39 +131,40 @@ constexpr bool needs_break(unsigned char c, unsigned char next, char quote)
 // ones and those above 0x7F. All others are copied as they are.
 constexpr auto stops_for(char quote)
 {
-    return byte_table(
-        [quote](unsigned char c) { return c == 0 || c > 0x7F || is_escaped(c, quote); });
+    return byte_table([quote](unsigned c) { return c == 0 || c > 0x7F || is_escaped(c, quote); });
 }
 constexpr auto double_quote_stops = stops_for('"'), apostrophe_stops = stops_for('\'');
 
 void put_escaped(const char* value)
 {
     const auto& stops = kiv_quote == '\'' ? apostrophe_stops : double_quote_stops;
-    const char* run = value; // the bytes passed over and not yet put
-    const char* p = value;
-    for (;; ++p) {
-        const unsigned char c = *p;
-        if (!stops[c])
+    // Bytes, whatever the signedness of char.
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(value);
+    size_t run = 0; // the bytes from here on are passed over and not yet put
+    size_t i = 0;
+    for (;; ++i) {
+        const unsigned char c = bytes[i];
+        if (!stops.has[c])
             continue;
         if (c == '\0')
             break;
         if (is_escaped(c, kiv_quote)) {
-            put(run, p - run);
+            put(value + run, i - run);
             if (c == '\'') {
                 put("'\"'\"'");
             } else {
                 put('\\');
-                put(*p);
+                put(value[i]);
             }
-            run = p + 1;
-        } else if (needs_break(c, p[1], kiv_quote)) {
-            put(run, p + 1 - run);
+            run = i + 1;
+        } else if (needs_break(c, bytes[i + 1], kiv_quote)) {
+            put(value + run, i + 1 - run);
             put(kiv_quote);
             put(kiv_quote);
-            run = p + 1;
+            run = i + 1;
         }
     }
-    put(run, p - run);
+    put(value + run, i - run);
 }
 
 void print_string_shell(const char* key, const char* prefix, const char* value)
@@ -248,8 +260,9 @@ void print_selection(yajl_val root, int argc, char** argv, bool restricted)
 // file itself granted.
 bool drop_privileges(bool elevated, uid_t uid, gid_t gid)
 {
-    constexpr auto kept = -1;
-    if (elevated && (setresgid(gid, gid, kept) != 0 || setresuid(uid, uid, kept) != 0))
+    constexpr uid_t kept_uid = ~uid_t{}; // (uid_t) -1: the id stays as it is
+    constexpr gid_t kept_gid = ~gid_t{};
+    if (elevated && (setresgid(gid, gid, kept_gid) != 0 || setresuid(uid, uid, kept_uid) != 0))
         return false;
     // Every run turns undumpable: it costs one call, and an elevated run then
     // takes no path that an ordinary run doesn't.
@@ -259,7 +272,7 @@ bool drop_privileges(bool elevated, uid_t uid, gid_t gid)
         return true;
     __user_cap_header_struct version = {_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
-    return setresgid(kept, kept, gid) == 0 && setresuid(kept, kept, uid) == 0
+    return setresgid(kept_gid, kept_gid, gid) == 0 && setresuid(kept_uid, kept_uid, uid) == 0
         && (uid == 0 || syscall(SYS_capset, &version, none) == 0);
 }
 
@@ -275,14 +288,15 @@ int main(int argc, char** argv)
     // record of the exec: it marks an exec secure where it grants what the
     // caller lacks, by setuid, setgid, file capabilities or a security
     // module's transition.
-    const uid_t uid = getauxval(AT_UID);
-    const gid_t gid = getauxval(AT_GID);
+    // Each an id of the kernel's, widened to unsigned long.
+    const auto uid = static_cast<uid_t>(getauxval(AT_UID));
+    const auto gid = static_cast<gid_t>(getauxval(AT_GID));
     const bool restricted = uid != 0;
     const bool elevated = getauxval(AT_SECURE) != 0;
     {
         const config_file file = open_config_file(elevated);
         if (!drop_privileges(elevated, uid, gid)) {
-            std::fputs("error encountered on privilege drop\n", stderr);
+            write_message("error encountered on privilege drop\n");
             return 2;
         }
         const config_tree root(read_config_file(file));
@@ -292,7 +306,7 @@ int main(int argc, char** argv)
     }
     flush_output();
     if (out.failed) {
-        std::fputs("error encountered on output write\n", stderr);
+        write_message("error encountered on output write\n");
         return 1;
     }
     return 0;
