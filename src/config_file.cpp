@@ -160,9 +160,9 @@ descriptor::~descriptor()
 
 namespace {
 
-// A path that leads nowhere is no configuration, and says nothing, as a
-// missing file doesn't; but a lack of descriptors or memory, which would fail
-// the open too, is an open failure.
+// A path that leads nowhere is no configuration, and says nothing, as for a
+// missing file; but a lack of descriptors or memory, which would fail the
+// open too, is an open failure.
 config_file unreachable()
 {
     const bool short_of = errno == EMFILE || errno == ENFILE || errno == ENOMEM;
