@@ -13,9 +13,7 @@ HERE = os.path.dirname(CONFIG)
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 
 
-def skip(why):
-    print("skipped:", why)
-    sys.exit(77)
+skip = lambda why: sys.exit(print("skipped:", why) or 77)
 
 
 ALONE = None
@@ -64,11 +62,9 @@ if PRIVATE:
 else:
     ALONE = ALONE or f"no mount namespace: {os.strerror(ctypes.get_errno())}"
     # Left by a run of ours that was killed; another user's is not ours to take.
-    if os.path.isdir(HERE) and not os.path.islink(HERE) and os.stat(HERE).st_uid == os.geteuid():
-        shutil.rmtree(HERE)
+    os.path.lexists(HERE) and os.lstat(HERE).st_uid == os.geteuid() and shutil.rmtree(HERE, True)
     atexit.register(shutil.rmtree, HERE, True)
-if os.path.lexists(HERE):
-    skip(f"{HERE} belongs to another user")
+os.path.lexists(HERE) and skip(f"{HERE} belongs to another user")
 os.mkdir(HERE)
 os.chmod(HERE, 0o755)
 tempfile.tempdir = "/tmp"
@@ -83,9 +79,8 @@ def place(content, mode=0o644):
     if content == "short":  # sysfs states 4096 bytes and gives fewer
         os.symlink("/sys/devices/system/cpu/online", CONFIG)
     else:
-        with open(CONFIG, "w", encoding="utf-8") as f:
-            f.write(content)
-            f.truncate(size)
+        open(CONFIG, "w", encoding="utf-8").write(content)
+        size and os.truncate(CONFIG, size)
         os.chmod(CONFIG, 0 if content == "unreadable" else mode)
 
 
@@ -97,7 +92,6 @@ def unprivileged(cmd, env={}):
     # Runs cmd as uid 65534 (or as the caller, who is not root) with only env and no
     # input, in a fresh empty folder.
     with tempfile.TemporaryDirectory() as empty:
-        if ROOT:
-            os.chown(empty, 65534, 65534)
+        ROOT and os.chown(empty, 65534, 65534)
         run = dict(cwd=empty, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         return subprocess.run(NOBODY + cmd, **run)

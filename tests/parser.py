@@ -10,6 +10,7 @@ from harness import CONFIG, TOOL
 
 yajl, seen = C.CDLL("libyajl.so.2"), {}
 yajl.yajl_alloc.restype = C.c_void_p
+yajl.yajl_parse.argtypes = [C.c_void_p, C.c_char_p, C.c_size_t]
 
 
 def nest(step):
@@ -34,16 +35,14 @@ def parse(doc):
     text, handle = doc.split(b"\0")[0], C.c_void_p(yajl.yajl_alloc(CALLBACKS, None, None))
     seen.update(depth=0, deepest=0, nul=False)
     yajl.yajl_config(handle, 1, 1)  # yajl_allow_comments
-    ok = yajl.yajl_parse(handle, text, C.c_size_t(len(text))) == 0
-    ok = ok and yajl.yajl_complete_parse(handle) == 0
+    ok = yajl.yajl_parse(handle, text, len(text)) == yajl.yajl_complete_parse(handle) == 0
     yajl.yajl_free(handle)
     return ok, seen["deepest"], seen["nul"]
 
 
 rng = random.Random(20261209)
-PIECES = ["a", "é", "中", "😀", "/*", "//", "[", "{", "}", ":", ",", "'", "\\\\", '\\"', "\\/", "\\b"]
-PIECES += ["\\f", "\\n", "\\r", "\\t", "\\u00e9", "\\u000a", "\\ud83d\\ude00", "\\uDBFF\\uDFFF"]
-PIECES += ["\\uDC00", "\\uD800", "\\\\u0000"]
+PIECES = ["a", "é", "中", "😀", "/*", "//", "[", "{", "}", ":", ",", "'", "\\\\", '\\"', "\\/\\b\\f"]
+PIECES += ["\\n\\r\\t", "\\u00e9", "\\u000a", "\\ud83d\\ude00", "\\uDC00", "\\uD800", "\\\\u0000"]
 NUL = ["\\u0000", "\\u0000x", "\\u00000"]
 COMMENTED = ['"', "[", "{", "*", "**", "/", "\r", ':"\\u0000":']
 
@@ -63,10 +62,9 @@ def value(depth, nul):
     kind, items = rng.randrange(10), range(rng.randint(0, 4))
     if depth > 5 or kind < 4:
         return rng.choice([string(nul), "1", "-2.5e3", "true", "false", "null"])
-    if kind < 7:
-        return "[" + ",".join(blank() + value(depth + 1, nul) + blank() for _ in items) + "]"
-    pair = lambda: blank() + string(nul) + blank() + ":" + blank() + value(depth + 1, nul)
-    return "{" + ",".join(pair() + blank() for _ in items) + "}"
+    key = lambda: string(nul) + blank() + ":" + blank() if kind > 6 else ""
+    inner = ",".join(blank() + key() + value(depth + 1, nul) + blank() for _ in items)
+    return "[{"[kind > 6] + inner + "]}"[kind > 6]
 
 
 def document():

@@ -10,8 +10,7 @@ from subprocess import PIPE
 from harness import ALONE, CONFIG, HERE, NOBODY, TOOL, place, skip
 
 BIG = "x" * 200000  # over two pipe buffers: still writing when we look
-if ALONE:
-    skip(f"setuid copies need uid 0 and a /tmp of the check's own: {ALONE}")
+ALONE and skip(f"setuid copies need uid 0 and a /tmp of the check's own: {ALONE}")
 # qemu-user, which runs the tool where the kernel can't, ignores the setuid bit.
 place(f'{{"a": "{BIG}"}}')
 with subprocess.Popen([TOOL], stdout=PIPE) as p:
@@ -32,13 +31,11 @@ TRUST = [
 # fmt: on
 # While it writes: the real, effective, saved and file system ids, and no capability.
 STATUS = ("Uid", "Gid", "CapInh", "CapPrm", "CapEff")
-NOBODY_IDS = [["65534"] * 4] * 2 + [["0" * 16]] * 3
-checks = {}
+NOBODY_IDS, checks = [["65534"] * 4] * 2 + [["0" * 16]] * 3, {}
 with tempfile.TemporaryDirectory() as work:
     os.chmod(work, 0o755)
     tools = [shutil.copy(TOOL, f"{work}/{mode}") for mode in ("4755", "2755", "caps")]
-    for tool in tools[:2]:
-        os.chmod(tool, int(tool[-4:], 8))
+    [os.chmod(tool, int(tool[-4:], 8)) for tool in tools[:2]]
     caps = subprocess.run(["setcap", "cap_dac_read_search=ep", tools[2]], capture_output=True)
     caps.returncode and skip(f"file capabilities can't be set here: {caps.stderr!r}")
     # No saved id is given up before the process is undumpable, and no effective id after; and
@@ -54,19 +51,16 @@ with tempfile.TemporaryDirectory() as work:
         trace = open(f"{work}/trace").read()
         said = re.match(r"(?:(?!write\().)*capset\(", trace, re.S) and re.search(order, trace, re.S)
         checks[f"a setuid run that {name} says nothing until the drop is done"] = bool(said)
-        os.remove(CONFIG)
-        os.symlink("/", CONFIG)
+        subprocess.run(["ln", "-sfn", "/", CONFIG], check=True)
     # Each call of the drop refused in turn, by strace's fault injection, and a walk short of
     # descriptors: nothing printed, status 2, and the reason.
-    calls = [("/^setresgid", 1), ("/^setresuid", 1), ("prctl", 1), ("/^setresgid", 2)]
-    calls += [("/^setresuid", 2), ("capset", 1)]
-    refusals = {f"{c} {n}": strace + [f"-einject={c}:error=EPERM:when={n}"] for c, n in calls}
+    calls = "/^setresgid:1 /^setresuid:1 prctl:1 /^setresgid:2 /^setresuid:2 capset:1".split()
+    refusals = {c: strace + [f"-einject={c.replace(':', ':error=EPERM:when=')}"] for c in calls}
     for name, cmd in [*refusals.items(), ("RLIMIT_NOFILE 4", NOBODY + ["prlimit", "-n4"])]:
         p = subprocess.run(cmd + [tools[0]], capture_output=True)
-        why = b"error encountered on " + (
-            b"file open\n" if "NOFILE" in name else b"privilege drop\n"
-        )
-        checks[f"{name} refused: says so"] = (p.returncode, p.stdout, p.stderr) == (2, b"", why)
+        why = b"file open\n" if "NOFILE" in name else b"privilege drop\n"
+        said = (p.returncode, p.stdout, p.stderr) == (2, b"", b"error encountered on " + why)
+        checks[f"{name} refused: says so"] = said
     place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', 0o640)
     os.rename(CONFIG, f"{HERE}/../secret")
     for setup, want in TRUST:

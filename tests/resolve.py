@@ -9,8 +9,7 @@
 import os, random, re, subprocess, sys
 from harness import ALONE, CONFIG, HERE, TOOL, skip, small_stack
 
-if ALONE:
-    skip(f"layouts of root's folders need uid 0 and a root of the check's own: {ALONE}")
+ALONE and skip(f"layouts of root's folders need uid 0 and a root of the check's own: {ALONE}")
 PATH_MAX, W, DOTS = 4096, f"{HERE}/w", ["/", "/", "//", "/./"]
 rng, count = random.Random(20261208), iter(range(1 << 30))
 fresh = lambda: f"n{next(count)}".ljust(255 if rng.random() < 0.1 else 0, "x")

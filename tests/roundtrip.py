@@ -15,8 +15,7 @@ LOCALES += ["ja_JP.SHIFT_JIS", "ko_KR.JOHAB", "C.UTF-8"]
 OUT = CONFIG + ".out"  # beside the configuration, where uid 65534 reaches it
 os.mkdir(LOCPATH := f"{HERE}/locales")  # compiled from Debian's sources and charmaps
 make = lambda loc: ["localedef", "--no-warnings=ascii", "-i", *loc.replace(".", " -f ").split()]
-for p in [subprocess.Popen(make(loc) + [f"{LOCPATH}/{loc}"]) for loc in LOCALES[1:-1]]:
-    p.wait()
+[p.wait() for p in [subprocess.Popen(make(loc) + [f"{LOCPATH}/{loc}"]) for loc in LOCALES[1:-1]]]
 rng = random.Random(20261207)
 
 
@@ -45,11 +44,10 @@ def value(depth):
 def expected(node, prefix, found):
     for key, val in node.items():
         name = re.sub(rb"[^A-Za-z0-9_]", b"_", key.encode())
-        if isinstance(val, dict):
-            if ROOT or name.decode() in ALLOW:
-                expected(val, name, found)
-        elif isinstance(val, str):
+        if isinstance(val, str):
             found[(b"_" if prefix[:1].isdigit() else b"") + prefix + b"_" + name] = val.encode()
+        elif ROOT or name.decode() in ALLOW:
+            expected(val, name, found)
     return found
 
 
@@ -69,8 +67,7 @@ for n in range(24):
     # a byte it can't decode and a following * ? & ( ) into something else.
     show = " ".join("-${%s}" % name.decode() for name in want)
     for mode in [], ["-sq"]:
-        with open(OUT, "wb") as out:
-            subprocess.run([TOOL, *mode], stdout=out, check=True)
+        subprocess.run([TOOL, *mode], stdout=open(OUT, "wb"), check=True)
         for shell in SHELLS:
             compared += len(want)
             script = f'set -euf; eval "$(/bin/cat {OUT})"; PATH=/bin IFS=; printf "%s\\0" - {show}'

@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 mkdir -p build/suite
 for sanitize in OFF ON; do
     dir=build/suite/$sanitize log=build/suite/$sanitize.log
-    set -- -DZUVOZOZAVE_WERROR=ON -DZUVOZOZAVE_SANITIZE=$sanitize
-    { cmake -S . -B "$dir" "$@" && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1 ||
+    { cmake -S . -B "$dir" -DZUVOZOZAVE_WERROR=ON -DZUVOZOZAVE_SANITIZE=$sanitize &&
+        cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1 ||
         { cat "$log" && exit 1; }
     ctest --test-dir "$dir" -V -j2 >>"$log" 2>&1 || cat "$log"
     echo "== sanitizers $sanitize"
