@@ -7,7 +7,7 @@
 # renamed over it in turn, every run prints one of them whole.
 import itertools, multiprocessing, os, subprocess, sys
 from subprocess import PIPE
-from harness import ALONE, CONFIG, NOBODY, ROOT, TOOL, place, small_stack
+from harness import ALONE, CONFIG, NOBODY, OPEN, READ, ROOT, TOOL, place, small_stack
 
 DOC = r"""{"host": "box", "basic": {"lang": "C", "my-key": "a-b", "menu": {"x": "1"},
  "secret": {"y": "2"}, "menus": {"z": "3"}, "n": 1, "t": true, "f": false, "z": null,
@@ -21,7 +21,6 @@ NET = 'network_psk="pw"\nbasic_leak="no"\nmy_sec_a="b"\n_802_1x_id="me"\n_sq_v="
 MB = '{"menu": {"v": "中$ä5é\'x9"}}'
 DEEP = '{"l": ' + "[" * 9999 + "]" * 9999 + ', "basic":' + '{"basic":' * 9999 + '"x"' + "}" * 10000
 FULL, AB = open("/dev/full", "wb"), '{"a": "b"}'
-READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
 # fmt: off
 CASES = [

@@ -11,6 +11,7 @@ import atexit, contextlib, ctypes, getpass, os, resource, shutil, signal, subpro
 BUILT, CONFIG, SOURCE = sys.argv[1:4]
 HERE = os.path.dirname(CONFIG)
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+READ, OPEN = "error encountered on file read\n", "error encountered on file open\n"
 
 
 skip = lambda why: sys.exit(print("skipped:", why) or 77)

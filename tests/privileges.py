@@ -7,7 +7,7 @@
 # a privilege drop that the kernel refuses prints nothing, says so and ends with status 2.
 import os, re, shutil, subprocess, sys, tempfile
 from subprocess import PIPE
-from harness import ALONE, CONFIG, HERE, NOBODY, TOOL, place, skip
+from harness import ALONE, CONFIG, HERE, NOBODY, OPEN, READ, TOOL, place, skip
 
 BIG = "x" * 200000  # over two pipe buffers: still writing when we look
 ALONE and skip(f"setuid copies need uid 0 and a /tmp of the check's own: {ALONE}")
@@ -17,15 +17,17 @@ with subprocess.Popen([TOOL], stdout=PIPE) as p:
     p.stdout.read(1)
     if os.path.basename(runs := os.readlink(f"/proc/{p.pid}/exe")) != "zuvozozave":
         skip(f"the tool runs under emulation ({runs}), which ignores the setuid bit")
-REFUSED = (b"", b"error encountered on file open\n", 2)
+REFUSED, NO_FILE = (b"", OPEN.encode(), 2), (b"", READ.encode(), 2)
 VIEW = (f'basic_big="{BIG}"\n'.encode(), b"", 0)
 # What root or nobody made in the configuration's folder, and the outcome: only a file
-# that root alone chose is shown.
+# that root alone chose is shown, and nothing is said until the privileges are given up.
 # fmt: off
 TRUST = [
     ("chmod 1757 . && ln -s ../secret configuration", REFUSED),
     ("chgrp 65534 . && chmod 0775 . && ln -s ../secret configuration", REFUSED),
     ("mkdir s && chown 65534 s && ln -s ../../secret s/c && ln -s s/c configuration", REFUSED),
+    ("mkdir configuration", NO_FILE),
+    ("mkfifo configuration", NO_FILE),
     (f"mkdir s && ln -s ../../secret s/c && ln -s {HERE}/s/../s/c configuration", VIEW),
 ]
 # fmt: on
@@ -38,34 +40,31 @@ with tempfile.TemporaryDirectory() as work:
     [os.chmod(tool, int(tool[-4:], 8)) for tool in tools[:2]]
     caps = subprocess.run(["setcap", "cap_dac_read_search=ep", tools[2]], capture_output=True)
     caps.returncode and skip(f"file capabilities can't be set here: {caps.stderr!r}")
-    # No saved id is given up before the process is undumpable, and no effective id after; and
-    # nothing is written before the drop is done, on a run that reads and on one that fails.
+    # No saved id is given up before the process is undumpable, and no effective id after.
     effective, saved = r"setres[ug]id(?:32)?\((?!-1, -1,)", r"setres[ug]id(?:32)?\([^)]*, \d+\)"
     keep, undumpable = rf"(?:(?!{saved}).)*", r"prctl\(PR_SET_DUMPABLE, (?:0|SUID_DUMP_DISABLE)\)"
     drop = rf"{keep}setresuid(?:32)?\(\d+, \d+, -1\){keep}{undumpable}(?:(?!{effective}).)*"
-    opened = rf'"{os.path.basename(CONFIG)}", O_RDONLY[^\n]*= (\d+){drop}read\(\1, '
+    opened = rf'"[^"]+", O_RDONLY[^\n]*= (\d+){drop}read\(\1, '
     strace = ["strace", "-qqo", f"{work}/trace", "-u", "nobody"]
-    place("{}")
-    for name, order in [("reads", opened), ("meets a folder", "")]:
-        subprocess.run(strace + [tools[0]], capture_output=True)
-        trace = open(f"{work}/trace").read()
-        said = re.match(r"(?:(?!write\().)*capset\(", trace, re.S) and re.search(order, trace, re.S)
-        checks[f"a setuid run that {name} says nothing until the drop is done"] = bool(said)
-        subprocess.run(["ln", "-sfn", "/", CONFIG], check=True)
     # Each call of the drop refused in turn, by strace's fault injection, and a walk short of
     # descriptors: nothing printed, status 2, and the reason.
     calls = "/^setresgid:1 /^setresuid:1 prctl:1 /^setresgid:2 /^setresuid:2 capset:1".split()
     refusals = {c: strace + [f"-einject={c.replace(':', ':error=EPERM:when=')}"] for c in calls}
     for name, cmd in [*refusals.items(), ("RLIMIT_NOFILE 4", NOBODY + ["prlimit", "-n4"])]:
         p = subprocess.run(cmd + [tools[0]], capture_output=True)
-        why = b"file open\n" if "NOFILE" in name else b"privilege drop\n"
-        said = (p.returncode, p.stdout, p.stderr) == (2, b"", b"error encountered on " + why)
+        why = OPEN if "NOFILE" in name else "error encountered on privilege drop\n"
+        said = (p.returncode, p.stdout, p.stderr) == (2, b"", why.encode())
         checks[f"{name} refused: says so"] = said
     place(f'{{"basic": {{"big": "{BIG}"}}, "network": {{"psk": "hunter2"}}}}', 0o640)
     os.rename(CONFIG, f"{HERE}/../secret")
     for setup, want in TRUST:
         reset = "chown 0:0 . && chmod 755 . && rm -rf configuration s && "
         subprocess.run(["sh", "-c", reset + setup], cwd=HERE, check=True)
+        # A setuid run writes nothing before the drop is done, and reads the file only after it.
+        subprocess.run(strace + [tools[0]], capture_output=True)
+        trace = open(f"{work}/trace").read()
+        quiet = re.match(r"(?:(?!write\().)*capset\(", trace, re.S)
+        checks[f"traced: {setup}"] = bool(quiet and re.search((want == VIEW) * opened, trace, re.S))
         for tool in tools:
             p = subprocess.Popen(NOBODY + [tool], stdout=PIPE, stderr=PIPE)
             first = p.stdout.read(1)
