@@ -3,8 +3,9 @@
 # with all their user and group ids 65534 and no capability while they write, and only of a
 # file that root alone chose: every folder on the way to it, through links too, must be root's
 # and writable by no one else. A setuid run opens the file and gives up its real and effective
-# ids, turns undumpable, and only then its saved ids, before it reads the file or says anything;
-# a privilege drop that the kernel refuses prints nothing, says so and ends with status 2.
+# ids, turns undumpable, and only then its saved ids, before it reads the file or says anything,
+# whatever it met on the way; each call of the drop that the kernel refuses, and a walk short of
+# descriptors, prints nothing, says so and ends with status 2.
 import os, re, shutil, subprocess, sys, tempfile
 from subprocess import PIPE
 from harness import ALONE, CONFIG, HERE, NOBODY, OPEN, READ, TOOL, place, skip
