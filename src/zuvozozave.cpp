@@ -117,14 +117,23 @@ constexpr bool is_escaped(unsigned c, char quote)
     return quote == '\'' ? c == '\'' : c == '"' || c == '\\' || c == '$' || c == '`';
 }
 
-// In BIG5, BIG5-HKSCS, GBK, GB18030, Shift_JIS and JOHAB, bash and ksh93 may
-// read a byte above 0x7F together with the byte after it: an escape's
-// backslash, or a digit, which bash in GB18030 then joins with the quote
-// after it. So the quotes are closed and reopened between the two; the
-// escape of an apostrophe closes them itself.
+// In BIG5, BIG5-HKSCS, GBK, GB18030, Shift_JIS and JOHAB, a shell may read a
+// byte above 0x7F together with the byte after it, and so miss what that byte
+// means: a backslash that escapes; a digit, which bash in GB18030 then joins
+// with the quote after it; one of & ( ) * ? [ ] | }, which ksh93, evaluating a
+// quoted expansion, protects with a backslash that it then fails to remove;
+// and, inside apostrophes too, a backslash, which ksh93 drops where its blocks
+// of a command substitution's output split the character before it. So the
+// quotes are closed and reopened between the two, wherever the pair falls;
+// the escape of an apostrophe closes them itself.
+constexpr auto break_before = byte_table([](unsigned c) {
+    return (c >= '0' && c <= '9')
+        || std::string_view("\\&()*?[]|}").find(static_cast<char>(c)) != std::string_view::npos;
+});
+
 constexpr bool needs_break(unsigned c, unsigned next, char quote)
 {
-    return c > 0x7F && ((next >= '0' && next <= '9') || (quote == '"' && is_escaped(next, quote)));
+    return c > 0x7F && (break_before.has[next] || (quote == '"' && is_escaped(next, quote)));
 }
 
 // The bytes that put_escaped must look at in each mode: the end, the escaped
