@@ -123,9 +123,12 @@ constexpr bool is_escaped(unsigned c, char quote)
 // with the quote after it; one of & ( ) * ? [ ] | }, which ksh93, evaluating a
 // quoted expansion, protects with a backslash that it then fails to remove;
 // and, inside apostrophes too, a backslash, which ksh93 drops where its blocks
-// of a command substitution's output split the character before it. So the
-// quotes are closed and reopened between the two, wherever the pair falls;
-// the escape of an apostrophe closes them itself.
+// of a command substitution's output split the character before it. In
+// EUC-TW, 0x8E and a byte from 0xA1 to 0xB0 begin a character of four bytes,
+// and bash takes the two bytes after them into it, whatever they are: the
+// closing quote and the newline, say. So the quotes are closed and reopened
+// between the two, wherever the pair falls; the escape of an apostrophe
+// closes them itself.
 constexpr auto break_before = byte_table([](unsigned c) {
     return (c >= '0' && c <= '9')
         || std::string_view("\\&()*?[]|}").find(static_cast<char>(c)) != std::string_view::npos;
@@ -133,7 +136,9 @@ constexpr auto break_before = byte_table([](unsigned c) {
 
 constexpr bool needs_break(unsigned c, unsigned next, char quote)
 {
-    return c > 0x7F && (break_before.has[next] || (quote == '"' && is_escaped(next, quote)));
+    return c > 0x7F
+        && (break_before.has[next] || (quote == '"' && is_escaped(next, quote))
+            || (c == 0x8E && next >= 0xA1 && next <= 0xB0));
 }
 
 // The bytes that put_escaped must look at in each mode: the end, the escaped
@@ -152,9 +157,13 @@ void put_escaped(const char* value)
     size_t run = 0; // the bytes from here on are passed over and not yet put
     size_t i = 0;
     for (;; ++i) {
-        const unsigned char c = bytes[i];
-        if (!stops.has[c])
-            continue;
+        // The bytes copied as they are, passed over in a loop of their own,
+        // which the compiler keeps tight.
+        const unsigned char* p = bytes + i;
+        while (!stops.has[*p])
+            ++p;
+        i = static_cast<size_t>(p - bytes); // p is at or after bytes
+        const unsigned char c = *p;
         if (c == '\0')
             break;
         if (is_escaped(c, kiv_quote)) {
