@@ -16,23 +16,24 @@ WAYS = ['eval "$(/bin/cat {})"', ". {}"]
 LEADS, CUTS = (0, 2, 3, 4), [(n, k) for n in (2, 3, 4) for k in range(1, n)]
 FOLLOW = ["\\", "0123456789", '"', "$", "`", "'", "&()*?[]|}", ""]
 TRICKY = "\"\\$`' \n\t-.=;(){}[]!*?~#&|<>%"
-RANGES = [(1, 127), (0x80, 0x7FF), (0x800, 0xD7FF), (0xE000, 0xFFFF), (0x10000, 0x10FFFF)]
+# Characters of 1, 2, 3, 3, 3 (0x8E then 0xA1 to 0xB0, as in EUC-TW) and 4 UTF-8 bytes.
+RANGES = [(1, 127), (128, 2047), (2048, 55295), (57344, 65535), (13217, 13232), (65536, 1114111)]
 LOCALES = ["C", "zh_TW.BIG5", "zh_HK.BIG5-HKSCS", "zh_CN.GBK", "zh_CN.GB18030"]
-LOCALES += ["ja_JP.SHIFT_JIS", "ko_KR.JOHAB", "C.UTF-8"]
+LOCALES += ["ja_JP.SHIFT_JIS", "ko_KR.JOHAB", "zh_TW.EUC-TW", "C.UTF-8"]
 # strace finds the shell on a PATH of its own, which the shell does not get.
 TRACE = ["env", "PATH=/bin", "strace", "-E", "PATH", "-y", "-s0", "-e", "trace=read"]
 OUT = CONFIG + ".out"  # beside the configuration, where uid 65534 reaches it
-os.mkdir(LOCPATH := f"{HERE}/locales")  # compiled from Debian's sources and charmaps
-make = lambda loc: ["localedef", "--no-warnings=ascii", "-i", *loc.replace(".", " -f ").split()]
-built = {loc: subprocess.Popen(make(loc) + [f"{LOCPATH}/{loc}"]) for loc in LOCALES[1:-1]}
-failures = [f"locale {loc} not made" for loc, p in built.items() if p.wait()]
+# Compiled from Debian's sources and charmaps; a locale that can't be made is a failure.
+os.mkdir(LOCPATH := f"{HERE}/locales")
+make = lambda l: f"localedef --no-warnings=ascii -i {l.replace('.', ' -f ')} {LOCPATH}/{l}".split()
+failures = [l for l, p in [(l, subprocess.Popen(make(l))) for l in LOCALES[1:-1]] if p.wait()]
 (t := unprivileged(TRACE + ["true"])).returncode and skip(f"no trace: {t.stderr[-200:]!r}")
 rng = random.Random(20261209)
 # Up to n characters, many shell-special, the others of every UTF-8 length (no surrogates);
 # and one character of n bytes.
 pick = lambda: rng.choice(TRICKY) if rng.random() < 0.4 else chr(rng.randint(*rng.choice(RANGES)))
 text = lambda n: "".join(pick() for _ in range(rng.randint(0, n)))
-char = lambda n: chr(rng.randint(*RANGES[[0, 1, rng.randint(2, 3), 4][n - 1]])) if n else ""
+char = lambda n: chr(rng.randint(*RANGES[[0, 1, rng.randint(2, 4), 5][n - 1]])) if n else ""
 # A pattern: characters h, the last of n bytes to cut after its k-th byte, then one of f, and
 # text; nothing after the closing quote.
 value = lambda h, n, k, f: (h + (rng.choice(f) + text(6) if f else ""), len(h.encode()) - n + k)
@@ -40,8 +41,13 @@ value = lambda h, n, k, f: (h + (rng.choice(f) + text(6) if f else ""), len(h.en
 
 def export(doc, mode):
     place(json.dumps(doc, ensure_ascii=rng.random() < 0.3))
-    subprocess.run([TOOL, *mode], stdout=open(OUT, "wb"), check=True)
-    return open(OUT, "rb").read()
+    return subprocess.run([TOOL, *mode], stdout=open(OUT, "wb")) and open(OUT, "rb").read()
+
+
+def ends(out, key, val, k):
+    # Where the first k bytes of key's value end in out: the quotes may break between them.
+    broken = b"(?:''|\"\")?".join(re.escape(bytes([b])) for b in val.encode()[:k])
+    return re.search(b"\n_%s\\w*=.%s" % (key[:4].encode(), broken), out).end()
 
 
 def layout(patterns, mode, block):
@@ -50,12 +56,12 @@ def layout(patterns, mode, block):
     keys = [(f"p{i:03}", f"v{i:03}" + text(3)) for i in range(len(patterns))]
     doc = {k: v for (pad, key), (val, _) in zip(keys, patterns) for k, v in [(pad, ""), (key, val)]}
     out, shift, cuts = export(doc, mode), 0, []
-    for (pad, key), (val, cut) in zip(keys, patterns):
-        at = out.index(b"=", out.index(b"\n_" + key[:4].encode())) + 2 + cut + shift
+    for (pad, key), (val, k) in zip(keys, patterns):
+        at = ends(out, key, val, k) + shift
         cuts.append(-(-max(at, 100_100) // block) * block)
         doc[pad], shift = "a" * (cuts[-1] - at), shift + cuts[-1] - at
     out, name = export(doc, mode), lambda k: "_" + re.sub(rb"\W", b"_", k.encode()).decode()
-    cuts = [c for c, (val, cut) in zip(cuts, patterns) if out[c - cut : c] == val.encode()[:cut]]
+    cuts = [c for c, (_, key), (val, k) in zip(cuts, keys, patterns) if ends(out, key, val, k) == c]
     return {name(k): doc[k].encode() for k in [k for _, k in keys] + ["p000"]}, cuts
 
 
